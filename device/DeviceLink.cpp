@@ -1,0 +1,246 @@
+#include "device/DeviceLink.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/Messages.h"
+
+namespace brintel {
+namespace {
+
+// Steps of the search and of the transfer; a step advances on every tick that
+// brings no byte, so each range is a time-out counted in ticks.
+constexpr std::uint8_t STEP_PROBE = 0;
+constexpr std::uint8_t STEP_REPLY_FIRST = 1;
+constexpr std::uint8_t STEP_REPLY_TIMEOUT = 20;
+constexpr std::uint8_t STEP_FRAME_FIRST = 21;
+constexpr std::uint8_t STEP_FRAME_TIMEOUT = 40;
+constexpr std::uint8_t STEP_SEND = 41;
+constexpr std::uint8_t STEP_ECHO_FIRST = 42;
+constexpr std::uint8_t STEP_ECHO_LAST = 140;
+constexpr std::uint8_t STEP_ECHO_COMPLETE = 142;
+constexpr std::uint8_t STEP_ACK_LAST = 255;
+
+constexpr int PROBE_PAUSE_MS = 2;
+
+}  // namespace
+
+DeviceLink::DeviceLink(SerialPort& port, Pause pause) : port_(port), pause_(std::move(pause)) {}
+
+void DeviceLink::ScanPorts() {
+  const std::vector<std::string> names = port_.ScanPorts();
+  const std::size_t count = std::min(names.size(), SerialPort::kMaxPorts);
+  // Slots beyond the new count keep what they held; nothing reads them.
+  std::copy_n(names.begin(), count, portTable_.begin());
+  portCount_ = static_cast<std::uint8_t>(count);
+}
+
+void DeviceLink::ClosePort() {
+  port_.ClosePort();
+}
+
+DeviceLink::IdentifyResult DeviceLink::IdentifyStep(bool transferPhase, std::string& statusText) {
+  if (step_ == STEP_PROBE) {
+    Probe(statusText);
+  } else if (step_ < STEP_REPLY_TIMEOUT) {
+    WaitForReply();
+  } else if (step_ > STEP_REPLY_TIMEOUT && step_ < STEP_FRAME_TIMEOUT) {
+    return CollectFrame(transferPhase, statusText);
+  } else {
+    GiveUpProbe();
+  }
+  return IdentifyResult::kPending;
+}
+
+void DeviceLink::Probe(std::string& statusText) {
+  pause_(PROBE_PAUSE_MS);
+  if (!identified_) {
+    statusText = messages::kSearching;
+    if (portIndex_ >= portCount_) {
+      portIndex_ = 0;
+      ScanPorts();
+    }
+    if (portCount_ == 0 || !port_.OpenPort(portTable_[portIndex_])) {
+      ++portIndex_;
+      return;
+    }
+  }
+  DrainInput(port_);
+  if (!SendByte(port_, PROBE_BYTE, pause_)) {
+    LosePort();
+    return;
+  }
+  step_ = STEP_REPLY_FIRST;
+}
+
+void DeviceLink::WaitForReply() {
+  ++step_;
+  std::uint8_t byte = 0;
+  if (!port_.ReadByte(byte)) {
+    return;
+  }
+  if (byte == PROBE_REPLY) {
+    frameBytesLeft_ = IDENTITY_FRAME_SIZE;
+    step_ = STEP_FRAME_FIRST;
+  } else {
+    GiveUpProbe();
+  }
+}
+
+DeviceLink::IdentifyResult DeviceLink::CollectFrame(bool transferPhase, std::string& statusText) {
+  std::uint8_t byte = 0;
+  if (!port_.ReadByte(byte)) {
+    ++step_;
+    return IdentifyResult::kPending;
+  }
+  do {
+    if (frameBytesLeft_ == 0 || frameBytesLeft_ > IDENTITY_FRAME_SIZE) {
+      GiveUpProbe();  // cannot happen: the reply always arms the count
+      return IdentifyResult::kPending;
+    }
+    --frameBytesLeft_;
+    identityFrame_[frameBytesLeft_] = byte;
+    if (frameBytesLeft_ == 0) {
+      if (IsValidFrame(identityFrame_)) {
+        return AcceptIdentity(statusText);
+      }
+      if (!transferPhase && !identified_) {
+        statusText = PortName() + messages::kFoundNoSerial;
+      }
+      GiveUpProbe();
+      return IdentifyResult::kPending;
+    }
+  } while (port_.ReadByte(byte));
+  return IdentifyResult::kPending;
+}
+
+DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(std::string& statusText) {
+  if (!identified_) {
+    identified_ = 1;
+    statusText = PortName() + messages::kFound + BuildDeviceLabel();
+  }
+  DrainInput(port_);
+  return IdentifyResult::kIdentified;
+}
+
+void DeviceLink::GiveUpProbe() {
+  if (!identified_) {
+    port_.ClosePort();
+    ++portIndex_;
+  }
+  step_ = STEP_PROBE;
+}
+
+// A port that refuses every write is gone (the display was unplugged): give it
+// up like a silent one, but also in the transfer, where the search then
+// resumes at the same port so that the display plugged in again gets the same
+// block again.
+void DeviceLink::LosePort() {
+  port_.ClosePort();
+  if (!identified_) {
+    ++portIndex_;
+  }
+  identified_ = 0;
+  step_ = STEP_PROBE;
+}
+
+void DeviceLink::EndSearch() {
+  frameBytesLeft_ = 0;
+  step_ = STEP_PROBE;
+  identified_ = 0;
+  port_.ClosePort();
+}
+
+void DeviceLink::BeginTransfer() {
+  blockIndex_ = 0;
+  step_ = STEP_PROBE;
+  frameBytesLeft_ = 0;
+}
+
+void DeviceLink::PrepareBlock(std::string_view packageText, std::ptrdiff_t separator,
+                              std::string_view listKey) {
+  sendBlock_ = brintel::PrepareBlock(packageText, separator, blockIndex_, deviceId_, listKey);
+  byteIndex_ = 0;
+  step_ = STEP_SEND;
+}
+
+DeviceLink::TransferResult DeviceLink::TransferStep() {
+  if (step_ == STEP_SEND) {
+    SendStep();
+  } else if (step_ >= STEP_ECHO_FIRST && step_ <= STEP_ECHO_LAST) {
+    EchoStep();
+  } else if (step_ > STEP_ECHO_LAST) {
+    return AcknowledgementStep();
+  } else {
+    step_ = STEP_PROBE;
+  }
+  return TransferResult::kPending;
+}
+
+void DeviceLink::SendStep() {
+  for (byteIndex_ = 0; byteIndex_ < static_cast<std::int32_t>(BLOCK_SIZE); ++byteIndex_) {
+    if (!SendByte(port_, sendBlock_[static_cast<std::size_t>(byteIndex_)], pause_)) {
+      byteIndex_ = 0;
+      LosePort();
+      return;
+    }
+  }
+  byteIndex_ = 0;
+  step_ = STEP_ECHO_FIRST;
+}
+
+void DeviceLink::EchoStep() {
+  std::uint8_t byte = 0;
+  if (!port_.ReadByte(byte)) {
+    ++step_;  // from the last echo step straight into the acknowledgement wait
+    return;
+  }
+  do {
+    const auto expected =
+        static_cast<std::uint8_t>(~sendBlock_[static_cast<std::size_t>(byteIndex_)]);
+    if (byte != expected) {
+      step_ = STEP_PROBE;
+      return;
+    }
+    if (++byteIndex_ == static_cast<std::int32_t>(BLOCK_SIZE)) {
+      step_ = STEP_ECHO_COMPLETE;  // an early acknowledgement stays queued for the next tick
+      return;
+    }
+  } while (port_.ReadByte(byte));
+}
+
+DeviceLink::TransferResult DeviceLink::AcknowledgementStep() {
+  std::uint8_t byte = 0;
+  if (!port_.ReadByte(byte)) {
+    step_ = step_ == STEP_ACK_LAST ? STEP_PROBE : static_cast<std::uint8_t>(step_ + 1);
+    return TransferResult::kPending;
+  }
+  if (byte == BLOCK_ACCEPT) {
+    ++blockIndex_;
+    step_ = STEP_PROBE;
+    return TransferResult::kAccepted;
+  }
+  if (byte == BLOCK_RETRY) {
+    step_ = STEP_PROBE;
+  }
+  return TransferResult::kPending;  // any other byte is dropped, one per tick
+}
+
+std::string DeviceLink::BuildDeviceLabel() {
+  DeviceIdentity identity = brintel::BuildDeviceLabel(identityFrame_);
+  deviceId_ = std::move(identity.deviceId);
+  return std::move(identity.deviceLabel);
+}
+
+void DeviceLink::ForgetDevice() {
+  identified_ = 0;
+  step_ = STEP_PROBE;
+  deviceId_.clear();
+}
+
+void DeviceLink::EndTransfer() {
+  blockIndex_ = 0;
+  step_ = STEP_PROBE;
+}
+
+}  // namespace brintel

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "device/IdentityFrame.h"
+#include "device/SendBlock.h"
+#include "device/SerialLink.h"
+#include "device/SerialPort.h"
+
+namespace brintel {
+
+// The display's side of a run: the port table, the search and identification
+// (steps 0..40) and the block transfer (steps 41..255). One object lives as
+// long as the program, so its counters keep their values across runs. A step
+// never waits for the device: it takes only the bytes already queued, and
+// every time-out is a count of ticks.
+class DeviceLink {
+ public:
+  static constexpr std::size_t PORT_SLOTS = 100;
+
+  enum class IdentifyResult { kPending, kIdentified };
+  enum class TransferResult { kPending, kAccepted };
+
+  DeviceLink(SerialPort& port, Pause pause);
+
+  // Fills the port table with the ports that can be opened now.
+  void ScanPorts();
+  void ClosePort();
+
+  // One tick of steps 0..40. kIdentified: a valid identity frame was accepted
+  // and the input drained; the first one since `identified` was clear set the
+  // status text to the port, " found... " and the label.
+  IdentifyResult IdentifyStep(bool transferPhase, std::string& statusText);
+
+  // The search found the display: hand over to the list phase, port closed.
+  void EndSearch();
+
+  // The transfer begins at block 0 with a fresh search.
+  void BeginTransfer();
+
+  // Prepares block `blockIndex` from the package; the next step sends it.
+  void PrepareBlock(std::string_view packageText, std::ptrdiff_t separator,
+                    std::string_view listKey);
+
+  // One tick of steps 41..255. kAccepted: the display took the block and
+  // blockIndex went up by one.
+  TransferResult TransferStep();
+
+  // The label "(sn=...)" of the current frame; rebuilds deviceId as it goes.
+  std::string BuildDeviceLabel();
+
+  // Start and ResetToIdle forget the run's device; the port table, portIndex
+  // and blockIndex stay.
+  void ForgetDevice();
+
+  // Completion: the next transfer starts again from the first block.
+  void EndTransfer();
+
+  const std::string& PortName() const { return portTable_[portIndex_]; }
+  const std::string& deviceId() const { return deviceId_; }
+  std::uint8_t step() const { return step_; }
+  bool identified() const { return identified_ != 0; }
+  std::uint8_t blockIndex() const { return blockIndex_; }
+  std::uint8_t portIndex() const { return portIndex_; }
+  std::uint8_t portCount() const { return portCount_; }
+  const IdentityFrame& identityFrame() const { return identityFrame_; }
+  const SendBlock& sendBlock() const { return sendBlock_; }
+
+ private:
+  void Probe(std::string& statusText);
+  void WaitForReply();
+  IdentifyResult CollectFrame(bool transferPhase, std::string& statusText);
+  IdentifyResult AcceptIdentity(std::string& statusText);
+  void GiveUpProbe();
+  void LosePort();
+  void SendStep();
+  void EchoStep();
+  TransferResult AcknowledgementStep();
+
+  SerialPort& port_;
+  Pause pause_;
+
+  std::array<std::string, PORT_SLOTS> portTable_;
+  std::uint8_t portCount_ = 0;
+  std::uint8_t portIndex_ = 0;
+  std::uint8_t frameBytesLeft_ = 0;
+  IdentityFrame identityFrame_{};
+  SendBlock sendBlock_{};
+  std::int32_t byteIndex_ = 0;
+  std::uint8_t blockIndex_ = 0;
+  std::uint8_t step_ = 0;
+  std::int32_t identified_ = 0;
+  std::string deviceId_;
+};
+
+}  // namespace brintel

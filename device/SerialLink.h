@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "device/SerialPort.h"
+
+namespace brintel {
+
+// A blocking pause of the given milliseconds; injected so tests never sleep.
+using Pause = std::function<void(int milliseconds)>;
+
+// How long writes may keep failing before the port counts as lost.
+inline constexpr int SEND_RETRY_LIMIT_MS = 1000;
+
+// Writes one byte. A refused write is retried with the line's error state
+// cleared (a line error makes the driver refuse writes until then); after about
+// SEND_RETRY_LIMIT_MS of refusals, or with no port open, returns false: the
+// port is lost.
+bool SendByte(SerialPort& port, std::uint8_t byte, const Pause& pause);
+
+// Discards the bytes queued now. Bounded, so a device that never stops sending
+// cannot hold the tick.
+void DrainInput(SerialPort& port);
+
+}  // namespace brintel

@@ -1,0 +1,291 @@
+#include "device/posix/PosixSerialPort.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <tuple>
+#include <utility>
+
+namespace brintel {
+
+namespace {
+
+// USB adapters first: the display is reached through one.
+constexpr std::array<std::string_view, 3> kFamilies = {"ttyUSB", "ttyACM", "ttyS"};
+constexpr std::size_t kSerialFamily = 2;
+
+std::string GroupOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && st.st_gid != 0) {
+    group entry{};
+    group* found = nullptr;
+    std::array<char, 4096> buffer{};
+    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr) {
+      return found->gr_name;
+    }
+  }
+  return "dialout";
+}
+
+std::string DescribeOpenFailure(const std::string& path, int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: {
+      const std::string groupName = GroupOf(path);
+      return path + ": permission denied; add the user to the " + groupName +
+             " group (sudo usermod -aG " + groupName + " $USER), then log in again";
+    }
+    case EBUSY:
+    case EWOULDBLOCK:
+      return path +
+             ": in use by another program; close it (a terminal program, ModemManager or "
+             "another upgrade tool) and try again";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return path + ": no such device; check that the adapter is plugged in";
+    case ENOTTY:
+      return path + ": not a serial device";
+    default:
+      return path + ": " + std::strerror(error);
+  }
+}
+
+// Takes `path` for this process alone. Returns the descriptor, or -1 with the
+// reason in `error`.
+int OpenExclusive(const std::string& path, int& error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
+  // A path given by hand may be an ordinary file; the probe must not be written into it.
+  if (::isatty(fd) == 0) {
+    ::close(fd);
+    error = ENOTTY;
+    return -1;
+  }
+#ifdef TIOCGEXCL
+  // Root opens through TIOCEXCL; the flag already set means another program holds the port.
+  int exclusive = 0;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+    ::close(fd);
+    error = EBUSY;
+    return -1;
+  }
+#endif
+  // Lock before setting TIOCEXCL, so that losing the race never flags the holder's tty.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    error = EWOULDBLOCK;
+    return -1;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  return fd;
+}
+
+void ReleaseExclusive(int fd) {
+  // TIOCEXCL belongs to the tty, not to our descriptor: left set, it would refuse the
+  // next opener for as long as anyone else keeps the tty open.
+  ::ioctl(fd, TIOCNXCL);
+  ::close(fd);  // also drops the flock
+}
+
+// Failures are ignored: a driver that refuses a setting still gives a usable port.
+void ApplyLineSettings(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) == 0) {
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~tcflag_t{IXON | IXOFF | IXANY | INPCK};
+    tio.c_cflag &= ~tcflag_t{CSIZE | PARENB | CSTOPB};
+#ifdef CRTSCTS
+    tio.c_cflag &= ~tcflag_t{CRTSCTS};
+#endif
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    // With VMIN and VTIME 0 a read returns what is queued and never waits for more.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+    ::tcsetattr(fd, TCSANOW, &tio);
+  }
+  // After the speed is set: the driver raises both lines when the port leaves B0.
+  int dtr = TIOCM_DTR;
+  ::ioctl(fd, TIOCMBIS, &dtr);
+  int rts = TIOCM_RTS;
+  ::ioctl(fd, TIOCMBIC, &rts);
+}
+
+std::optional<unsigned long> PortNumber(std::string_view name, std::string_view family) {
+  if (!name.starts_with(family)) {
+    return std::nullopt;
+  }
+  const std::string_view digits = name.substr(family.size());
+  unsigned long number = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [stop, status] = std::from_chars(digits.data(), end, number);
+  if (digits.empty() || status != std::errc{} || stop != end) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+// The 8250 driver makes a ttyS node for every possible UART and opening one with no
+// chip behind it succeeds, so only sysfs tells them apart: a device link and a port
+// type other than 0 (PORT_UNKNOWN). Read from sysfs rather than TIOCGSERIAL so that
+// nothing is opened to find out.
+bool HasUart(const std::filesystem::path& sysEntry) {
+  std::error_code ignored;
+  if (!std::filesystem::exists(sysEntry / "device", ignored)) {
+    return false;
+  }
+  std::ifstream typeFile(sysEntry / "type");
+  int type = 0;
+  if (!(typeFile >> type)) {
+    return true;  // a driver without the attribute: the device link is all there is
+  }
+  return type != 0;
+}
+
+}  // namespace
+
+PosixSerialPort::PosixSerialPort() = default;
+
+PosixSerialPort::PosixSerialPort(Options options) : options_(std::move(options)) {}
+
+PosixSerialPort::~PosixSerialPort() {
+  ClosePort();
+}
+
+std::vector<std::string> PosixSerialPort::MachinePorts() const {
+  struct Candidate {
+    std::size_t family;
+    unsigned long number;
+    std::string name;
+  };
+  std::vector<Candidate> candidates;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(options_.devDir, error)) {
+    const std::string name = entry.path().filename().string();
+    for (std::size_t family = 0; family < kFamilies.size(); ++family) {
+      const std::optional<unsigned long> number = PortNumber(name, kFamilies[family]);
+      if (!number) {
+        continue;
+      }
+      if (family != kSerialFamily ||
+          HasUart(std::filesystem::path(options_.sysClassTtyDir) / name)) {
+        candidates.push_back({family, *number, name});
+      }
+      break;
+    }
+  }
+  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    return std::tie(a.family, a.number, a.name) < std::tie(b.family, b.number, b.name);
+  });
+  std::vector<std::string> paths;
+  paths.reserve(candidates.size());
+  for (const Candidate& candidate : candidates) {
+    paths.push_back((std::filesystem::path(options_.devDir) / candidate.name).string());
+  }
+  return paths;
+}
+
+std::vector<std::string> PosixSerialPort::ScanPorts() {
+  // Our own open port would fail its trial open and drop out of the list.
+  ClosePort();
+  lastOpenError_.clear();
+  const std::vector<std::string> candidates =
+      options_.fixedPorts.empty() ? MachinePorts() : options_.fixedPorts;
+  std::vector<std::string> listed;
+  for (const std::string& path : candidates) {
+    if (listed.size() == kMaxPorts) {
+      break;
+    }
+    int error = 0;
+    const int fd = OpenExclusive(path, error);
+    if (fd < 0) {
+      lastOpenError_ = DescribeOpenFailure(path, error);
+      continue;
+    }
+    ReleaseExclusive(fd);
+    listed.push_back(path);
+  }
+  return listed;
+}
+
+bool PosixSerialPort::OpenPort(const std::string& name) {
+  ClosePort();
+  int error = 0;
+  const int fd = OpenExclusive(name, error);
+  if (fd < 0) {
+    lastOpenError_ = DescribeOpenFailure(name, error);
+    return false;
+  }
+  lastOpenError_.clear();
+  fd_ = fd;
+  ApplyLineSettings(fd_);
+  // Last, so that whatever the device sent before or during the setup is dropped.
+  ::tcflush(fd_, TCIOFLUSH);
+  return true;
+}
+
+bool PosixSerialPort::WriteByte(std::uint8_t byte) {
+  if (fd_ < 0) {
+    return false;
+  }
+  ssize_t written = 0;
+  do {
+    written = ::write(fd_, &byte, 1);
+  } while (written < 0 && errno == EINTR);
+  return written == 1;
+}
+
+bool PosixSerialPort::ReadByte(std::uint8_t& byte) {
+  byte = 0;
+  if (fd_ < 0) {
+    return false;
+  }
+  std::uint8_t received = 0;
+  ssize_t count = 0;
+  do {
+    // Non-blocking: EAGAIN when nothing is queued; 0 or EIO once the device has gone.
+    count = ::read(fd_, &received, 1);
+  } while (count < 0 && errno == EINTR);
+  if (count != 1) {
+    return false;
+  }
+  byte = received;
+  return true;
+}
+
+void PosixSerialPort::ClearError() {
+  if (fd_ >= 0) {
+    ::tcflow(fd_, TCOON);
+  }
+}
+
+void PosixSerialPort::ClosePort() {
+  if (fd_ < 0) {
+    return;
+  }
+  ReleaseExclusive(fd_);
+  fd_ = -1;
+}
+
+}  // namespace brintel

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/SerialPort.h"
+
+namespace brintel {
+
+// SerialPort on a termios device: a USB-serial adapter, an on-board UART or a
+// pseudo-terminal. Port names are device paths. Every call returns at once.
+class PosixSerialPort final : public SerialPort {
+ public:
+  struct Options {
+    std::string devDir = "/dev";
+    std::string sysClassTtyDir = "/sys/class/tty";
+    // When not empty, the scan tries exactly these paths, in this order,
+    // instead of looking for the machine's serial devices.
+    std::vector<std::string> fixedPorts;
+  };
+
+  PosixSerialPort();
+  explicit PosixSerialPort(Options options);
+  ~PosixSerialPort() override;
+
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+  // Lists ttyUSB*, then ttyACM*, then the ttyS* that have a UART behind them,
+  // each family in numeric order, keeping those that can be opened right now.
+  // USB adapters come first because the display hangs on one, so the search
+  // reaches it sooner. Closes an open port first.
+  std::vector<std::string> ScanPorts() override;
+
+  // Open fails when the path is missing, not a terminal, or held by someone
+  // else (TIOCEXCL or flock); the port is then taken with TIOCEXCL and flock.
+  bool OpenPort(const std::string& name) override;
+
+  // False when the write did not take exactly one byte, including a full
+  // output queue (the descriptor is non-blocking) and a vanished device.
+  bool WriteByte(std::uint8_t byte) override;
+
+  // False when nothing is queued or the device has gone. Line errors are not
+  // sticky under termios, so there is nothing to clear before reading.
+  bool ReadByte(std::uint8_t& byte) override;
+
+  // Resumes output that a stop left suspended (tcflow, or an XOFF taken before
+  // our settings), the one termios state that keeps writes failing.
+  void ClearError() override;
+
+  void ClosePort() override;
+  bool IsOpen() const override { return fd_ >= 0; }
+
+  // Why the latest OpenPort failed, or the last port a scan could not open, with
+  // a hint a person can act on. Empty after a successful OpenPort or a scan
+  // that opened every candidate.
+  std::string LastOpenError() const { return lastOpenError_; }
+
+ private:
+  std::vector<std::string> MachinePorts() const;
+
+  Options options_;
+  int fd_ = -1;
+  std::string lastOpenError_;
+};
+
+}  // namespace brintel

@@ -1,0 +1,171 @@
+#include "engine/UpgradeEngine.h"
+
+#include <utility>
+#include <vector>
+
+#include "engine/Messages.h"
+#include "server/FetchResponse.h"
+#include "server/ProgramList.h"
+#include "server/ProgramPackage.h"
+
+namespace brintel {
+
+UpgradeEngine::UpgradeEngine(UpgradeHost& host, SerialPort& port, HttpClient& http,
+                             const GbkDecoder& gbk, Pause pause, Config config)
+    : host_(host),
+      http_(http),
+      gbk_(gbk),
+      config_(std::move(config)),
+      link_(port, std::move(pause)) {}
+
+void UpgradeEngine::OnStart() {
+  // A port still open from this run would otherwise stay held and drop out of
+  // the new port list.
+  link_.ClosePort();
+  host_.ReadControls(statusText_, serverAddress_);
+  statusText_ = messages::kSearching;
+  host_.WriteControls(statusText_, serverAddress_);
+  link_.ScanPorts();
+  link_.ForgetDevice();
+  phase_ = PHASE_SEARCH;
+  completed_ = false;
+  host_.StartTimer();
+}
+
+void UpgradeEngine::OnStop() {
+  host_.ReadControls(statusText_, serverAddress_);
+  statusText_.clear();
+  host_.WriteControls(statusText_, serverAddress_);
+  link_.ClosePort();
+  host_.StopTimer();
+}
+
+void UpgradeEngine::Tick() {
+  host_.ReadControls(statusText_, serverAddress_);
+  switch (phase_) {
+    case PHASE_SEARCH:
+      if (link_.IdentifyStep(false, statusText_) == DeviceLink::IdentifyResult::kIdentified) {
+        link_.EndSearch();
+        phase_ = PHASE_LIST;
+      }
+      break;
+    case PHASE_LIST:
+      RequestProgramList();
+      break;
+    case PHASE_PACKAGE:
+      DownloadPackage();
+      break;
+    case PHASE_TRANSFER:
+      TransferTick();
+      break;
+  }
+  host_.WriteControls(statusText_, serverAddress_);
+}
+
+void UpgradeEngine::RequestProgramList() {
+  host_.StopTimer();
+  statusText_ = messages::kGettingList + link_.BuildDeviceLabel();
+  host_.WriteControls(statusText_, serverAddress_);
+  host_.ShowMessage(messages::kUnplug, messages::kCaptionNoError);
+
+  requestUrl_ = ListUrl(serverAddress_, config_.defaultServer, link_.deviceId());
+  responseText_ = FetchResponse(http_, host_, requestUrl_);
+  host_.WriteControls(statusText_, serverAddress_);
+
+  // A key the transfer cannot cycle through (empty, or over 32 bytes) makes
+  // the list as useless as one without a separator.
+  const std::optional<std::string> key = ListKey(responseText_);
+  if (!key || !IsUsableListKey(*key)) {
+    host_.ShowMessage(messages::kNoList, messages::kCaptionError);
+    ResetToIdle();
+    return;
+  }
+
+  const std::vector<std::string> names = SplitProgramNames(responseText_);
+  listKey_ = *key;
+  std::vector<std::string> shownNames;
+  shownNames.reserve(names.size());
+  for (const std::string& name : names) {
+    shownNames.push_back(gbk_.ToUtf8(name));
+  }
+  const ProgramChoice choice = host_.ChooseProgram(shownNames);
+  if (!choice.accepted) {
+    ResetToIdle();
+    return;
+  }
+  const std::string programName =
+      choice.entry && *choice.entry < names.size() ? names[*choice.entry] : std::string();
+  requestUrl_ = PackageUrl(requestUrl_, programName);
+  phase_ = PHASE_PACKAGE;
+  statusText_ = messages::kGetting + gbk_.ToUtf8(programName) + messages::kGettingEnd;
+  host_.WriteControls(statusText_, serverAddress_);
+  host_.StartTimer();
+}
+
+void UpgradeEngine::DownloadPackage() {
+  host_.StopTimer();
+  responseText_ = FetchResponse(http_, host_, requestUrl_);
+  host_.WriteControls(statusText_, serverAddress_);
+
+  // A package that ends before its last payload digit (a body cut short, say)
+  // must never be written into the display.
+  if (responseText_.size() < PACKAGE_MIN_SIZE || !HoldsCompletePayload(responseText_)) {
+    host_.ShowMessage(messages::kNoPackage, messages::kCaptionError);
+    ResetToIdle();
+    return;
+  }
+  if (responseText_.compare(0, PACKAGE_ID_SIZE, link_.deviceId()) != 0) {
+    ResetToIdle();  // made for another display: dropped without a word
+    return;
+  }
+
+  phase_ = PHASE_TRANSFER;
+  link_.BeginTransfer();
+  const PackageHeader header = ReadPackageHeader(responseText_);
+  packageSeparator_ = header.separator;
+  host_.SetTitle(gbk_.ToUtf8(header.title));
+  host_.DrawInstructionPictures(header.leftPicture, header.rightPicture);
+  statusText_ = messages::kStopMidwayHint;
+  host_.WriteControls(statusText_, serverAddress_);
+  host_.ShowMessage(messages::kPlugIn, messages::kCaptionUpgrade);
+  host_.StartTimer();
+}
+
+void UpgradeEngine::TransferTick() {
+  if (link_.step() <= 40) {
+    if (link_.IdentifyStep(true, statusText_) == DeviceLink::IdentifyResult::kIdentified) {
+      link_.PrepareBlock(responseText_, packageSeparator_, listKey_);
+    }
+  } else if (link_.TransferStep() == DeviceLink::TransferResult::kAccepted) {
+    AcceptBlock();
+  }
+}
+
+void UpgradeEngine::AcceptBlock() {
+  const int blocks = link_.blockIndex();
+  host_.SetProgress(blocks);
+  statusText_ = link_.PortName() + messages::kTransferring +
+                std::to_string(blocks * 100 / BLOCK_COUNT) + "%" + link_.BuildDeviceLabel();
+  host_.WriteControls(statusText_, serverAddress_);
+  if (blocks >= BLOCK_COUNT) {
+    CompleteTransfer();
+  }
+}
+
+void UpgradeEngine::CompleteTransfer() {
+  link_.ClosePort();
+  host_.StopTimer();
+  link_.EndTransfer();
+  completed_ = true;
+  host_.ShowMessage(messages::kCompleted, messages::kCaptionNoError);
+}
+
+void UpgradeEngine::ResetToIdle() {
+  link_.ForgetDevice();
+  phase_ = PHASE_SEARCH;
+  statusText_.clear();
+  link_.ClosePort();
+  host_.StopTimer();
+}
+
+}  // namespace brintel

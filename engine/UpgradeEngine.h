@@ -1,0 +1,69 @@
+#pragma once
+
+#include <string>
+
+#include "device/DeviceLink.h"
+#include "device/SerialLink.h"
+#include "engine/UpgradeHost.h"
+#include "engine/UpgradePhase.h"
+#include "server/GbkDecoder.h"
+#include "server/HttpClient.h"
+
+namespace brintel {
+
+// One upgrade run after another, driven from outside: Start and Stop from the
+// buttons, Tick from timer 1. Every tick does a small, bounded piece of work;
+// the list and package ticks block on one server request with the timer
+// stopped. The object lives as long as the program: the run's state and the
+// counters that outlive a run are its members.
+class UpgradeEngine {
+ public:
+  struct Config {
+    std::string defaultServer = BRINTEL_DEFAULT_SERVER;  // host[:port]
+  };
+
+  UpgradeEngine(UpgradeHost& host, SerialPort& port, HttpClient& http, const GbkDecoder& gbk,
+                Pause pause, Config config);
+  UpgradeEngine(UpgradeHost& host, SerialPort& port, HttpClient& http, const GbkDecoder& gbk,
+                Pause pause)
+      : UpgradeEngine(host, port, http, gbk, std::move(pause), Config{}) {}
+
+  void OnStart();
+  void OnStop();
+  void Tick();
+
+  // True from the 70th accepted block until the next Start.
+  bool completed() const { return completed_; }
+
+  UpgradePhase phase() const { return phase_; }
+  const DeviceLink& link() const { return link_; }
+  const std::string& statusText() const { return statusText_; }
+  const std::string& requestUrl() const { return requestUrl_; }
+  const std::string& responseText() const { return responseText_; }
+  const std::string& listKey() const { return listKey_; }
+
+ private:
+  void RequestProgramList();
+  void DownloadPackage();
+  void TransferTick();
+  void AcceptBlock();
+  void CompleteTransfer();
+  void ResetToIdle();
+
+  UpgradeHost& host_;
+  HttpClient& http_;
+  const GbkDecoder& gbk_;
+  Config config_;
+  DeviceLink link_;
+
+  UpgradePhase phase_ = PHASE_SEARCH;
+  std::string statusText_;
+  std::string serverAddress_;
+  std::string requestUrl_;
+  std::string responseText_;  // raw GBK: the list, then the package
+  std::string listKey_;
+  std::ptrdiff_t packageSeparator_ = -1;
+  bool completed_ = false;
+};
+
+}  // namespace brintel

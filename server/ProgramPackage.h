@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace brintel {
+
+// A package: 16 hex digits of the device identity, the title, "_", two 3-digit
+// picture ids, then the payload as hex digit pairs (36050 bytes, 70 segments of
+// 515), then anything. Offsets count bytes after CR and LF were removed.
+inline constexpr std::size_t PACKAGE_MIN_SIZE = 30000;
+inline constexpr std::size_t PACKAGE_ID_SIZE = 16;
+inline constexpr std::ptrdiff_t PAYLOAD_OFFSET = 7;  // from the "_"
+inline constexpr std::ptrdiff_t PAYLOAD_DIGITS = 72100;
+inline constexpr std::ptrdiff_t SEGMENT_DIGITS = 1030;
+inline constexpr int SEGMENT_COUNT = 70;
+
+struct PackageHeader {
+  std::ptrdiff_t separator = -1;  // position of the first "_", -1 if none
+  std::string title;              // raw GBK bytes between the identity and the "_"
+  std::uint16_t leftPicture = 0;
+  std::uint16_t rightPicture = 0;
+};
+
+PackageHeader ReadPackageHeader(std::string_view text);
+
+// True when the text reaches the last payload digit.
+bool HoldsCompletePayload(std::string_view text);
+
+// Text position of the first digit of byte n of the block sent as number
+// `blockIndex`: blocks go out last segment first.
+constexpr std::ptrdiff_t BlockDigitPosition(std::ptrdiff_t separator, int blockIndex, int n) {
+  return separator + PAYLOAD_OFFSET + (SEGMENT_COUNT - 1) * SEGMENT_DIGITS -
+         SEGMENT_DIGITS * blockIndex + 2 * n;
+}
+
+// A picture id as atoi reads its three bytes: leading blanks and one sign,
+// then digits up to the first other byte; no digit gives 0. Low 16 bits.
+std::uint16_t ReadPictureId(std::string_view text, std::ptrdiff_t position);
+
+}  // namespace brintel

@@ -1,0 +1,247 @@
+#include "server/posix/CurlHttpClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace brintel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Once per process; the function-local static makes it thread-safe. There is
+// no matching curl_global_cleanup: it is not thread-safe and exit frees it all.
+bool CurlReady() {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ready;
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// curl requires an easy handle to leave its multi handle before either is
+// cleaned up.
+class Attachment {
+ public:
+  Attachment(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
+    attached_ = curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+  }
+  ~Attachment() {
+    if (attached_) {
+      curl_multi_remove_handle(multi_, easy_);
+    }
+  }
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+  bool attached() const { return attached_; }
+
+ private:
+  CURLM* multi_;
+  CURL* easy_;
+  bool attached_ = false;
+};
+
+struct Transfer {
+  std::string body;
+  std::size_t maxBodyBytes = 0;
+  bool bodyTooLarge = false;
+  // True from a status line to the blank line that ends its headers.
+  bool inHeaders = false;
+  bool headersEnded = false;
+  Clock::time_point lastByte;
+};
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& transfer = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  transfer.lastByte = Clock::now();
+  if (bytes > transfer.maxBodyBytes - transfer.body.size()) {
+    transfer.bodyTooLarge = true;
+    return 0;  // anything short of `bytes` makes curl abort the transfer
+  }
+  transfer.body.append(data, bytes);
+  return bytes;
+}
+
+// curl reports success for a reply cut off inside its headers, with an empty
+// body; watching for the blank line that ends them tells the two apart.
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& transfer = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  const std::string_view line(data, bytes);
+  transfer.lastByte = Clock::now();
+  if (line.starts_with("HTTP/")) {
+    transfer.inHeaders = true;
+  } else if (transfer.inHeaders && (line == "\r\n" || line == "\n")) {
+    transfer.inHeaders = false;
+    transfer.headersEnded = true;
+  }
+  return bytes;
+}
+
+// Program names go into the query unescaped and may hold blanks, which curl
+// refuses in a URL. Escape only what curl would refuse, and only after the
+// host, so that a blank host still fails like an unreachable server.
+std::string EscapeForCurl(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t pathStart = url.find_first_of("/?#", hostStart);
+  if (pathStart == std::string::npos) {
+    return url;
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string escaped = url.substr(0, pathStart);
+  for (std::size_t i = pathStart; i < url.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(url[i]);
+    if (byte <= 0x20 || byte == 0x7F) {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0x0F];
+    } else {
+      escaped += url[i];
+    }
+  }
+  return escaped;
+}
+
+long ToCurlMillis(std::chrono::milliseconds duration) {
+  return static_cast<long>(std::max<std::chrono::milliseconds::rep>(duration.count(), 1));
+}
+
+HttpResponse Failure(HttpResponse::Outcome outcome, std::string detail) {
+  HttpResponse response;
+  response.outcome = outcome;
+  response.detail = std::move(detail);
+  return response;
+}
+
+}  // namespace
+
+CurlHttpClient::CurlHttpClient(Options options) : options_(std::move(options)) {
+  CurlReady();
+}
+
+HttpResponse CurlHttpClient::Get(const std::string& url) {
+  using Outcome = HttpResponse::Outcome;
+  if (!CurlReady()) {
+    return Failure(Outcome::kNotOpened, "libcurl could not be initialised");
+  }
+  EasyHandle easy(curl_easy_init());
+  MultiHandle multi(curl_multi_init());
+  if (!easy || !multi) {
+    return Failure(Outcome::kNotOpened, "no libcurl handle");
+  }
+  CURL* const handle = easy.get();
+
+  Transfer transfer;
+  transfer.maxBodyBytes = options_.maxBodyBytes;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  const std::string escapedUrl = EscapeForCurl(url);
+  const auto maxFileSize = static_cast<curl_off_t>(std::min<std::size_t>(
+      options_.maxBodyBytes, static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max())));
+
+  CURLcode setup = CURLE_OK;
+  auto set = [&](CURLoption option, auto value) {
+    if (setup == CURLE_OK) {
+      setup = curl_easy_setopt(handle, option, value);
+    }
+  };
+  set(CURLOPT_ERRORBUFFER, errorBuffer);
+  set(CURLOPT_URL, escapedUrl.c_str());
+  set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_USERAGENT, options_.userAgent.c_str());
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, 10L);
+#if LIBCURL_VERSION_NUM >= 0x075500
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+  set(CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+  set(CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
+  set(CURLOPT_CONNECTTIMEOUT_MS, ToCurlMillis(options_.connectTimeout));
+  // The body is handed over exactly as sent; the core does its own cleaning.
+  set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+  // Refuses early when the announced length is already too large; OnBody
+  // enforces the cap for bodies of unknown length.
+  set(CURLOPT_MAXFILESIZE_LARGE, maxFileSize);
+  set(CURLOPT_WRITEFUNCTION, &OnBody);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
+  set(CURLOPT_HEADERFUNCTION, &OnHeader);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
+  if (!options_.useEnvironmentProxy) {
+    set(CURLOPT_PROXY, "");  // an empty proxy overrides the environment's
+  }
+  if (setup != CURLE_OK) {
+    return Failure(Outcome::kNotOpened, curl_easy_strerror(setup));
+  }
+
+  const Attachment attachment(multi.get(), handle);
+  if (!attachment.attached()) {
+    return Failure(Outcome::kNotOpened, "libcurl refused the request handle");
+  }
+
+  // Driven through the multi interface so that the stall time-out can be
+  // checked to the millisecond; curl's own low-speed check counts whole seconds.
+  const auto stall = std::max(options_.stallTimeout, std::chrono::milliseconds{1});
+  transfer.lastByte = Clock::now();
+  int running = 1;
+  while (true) {
+    const CURLMcode performed = curl_multi_perform(multi.get(), &running);
+    if (performed != CURLM_OK) {
+      return Failure(Outcome::kInternetError, curl_multi_strerror(performed));
+    }
+    if (running == 0) {
+      break;
+    }
+    const auto idle = Clock::now() - transfer.lastByte;
+    if (idle >= stall) {
+      return Failure(Outcome::kInternetError,
+                     "no data from the server for " + std::to_string(stall.count()) + " ms");
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(stall - idle);
+    const CURLMcode polled =
+        curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(left.count()), nullptr);
+    if (polled != CURLM_OK) {
+      return Failure(Outcome::kInternetError, curl_multi_strerror(polled));
+    }
+  }
+
+  // Without curl's verdict the body may be partial, so it is not trusted.
+  CURLcode result = CURLE_RECV_ERROR;
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == handle) {
+      result = message->data.result;
+    }
+  }
+  if (transfer.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+    return Failure(Outcome::kInternetError,
+                   "body larger than " + std::to_string(options_.maxBodyBytes) + " bytes");
+  }
+  if (result != CURLE_OK) {
+    return Failure(Outcome::kInternetError,
+                   errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result));
+  }
+  if (transfer.inHeaders || !transfer.headersEnded) {
+    return Failure(Outcome::kInternetError, "connection closed inside the reply headers");
+  }
+
+  HttpResponse response;
+  response.outcome = Outcome::kBody;
+  response.body = std::move(transfer.body);
+  return response;
+}
+
+}  // namespace brintel

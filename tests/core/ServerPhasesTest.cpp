@@ -1,0 +1,260 @@
+// The list and package phases: what the user sees, in order, for every outcome
+// of the two server requests, and where the run stands afterwards.
+
+#include <gtest/gtest.h>
+
+#include "EngineHarness.h"
+#include "engine/Messages.h"
+
+namespace brintel::testing {
+namespace {
+
+using Log = std::vector<std::string>;
+
+const std::string kUnplugMsg = std::string("message No error|") + messages::kUnplug;
+const std::string kProgramErrorMsg = "message Error|Program error!";
+const std::string kFailMsg = "message Error|fail";
+const std::string kNoListMsg = std::string("message Error|") + messages::kNoList;
+const std::string kNoPackageMsg = std::string("message Error|") + messages::kNoPackage;
+
+class ServerPhases : public ::testing::Test {
+ protected:
+  EngineHarness h;
+  ScriptedDisplay display{h.port, "COM3"};
+
+  // Runs the search to its end; the next tick is the list phase's.
+  void FindDisplay() {
+    h.port.ports = {"COM3"};
+    h.engine.OnStart();
+    h.Tick(3);
+    ASSERT_EQ(h.engine.phase(), PHASE_LIST);
+    h.host.log.clear();
+  }
+  std::string Package(const std::string& title = "T", const std::string& pictures = "139140") {
+    return KeyedPackage(kDeviceId, "KEY", title, pictures, SampleProgram());
+  }
+  // The idle state every failure returns to.
+  void ExpectIdle() {
+    EXPECT_EQ(h.engine.phase(), PHASE_SEARCH);
+    EXPECT_FALSE(h.host.timerRunning);
+    EXPECT_EQ(h.host.statusControl, "");
+    EXPECT_EQ(h.engine.link().deviceId(), "");
+    EXPECT_FALSE(h.port.IsOpen());
+  }
+};
+
+TEST_F(ServerPhases, ListChoiceAndPackageLeadIntoTheTransfer) {
+  FindDisplay();
+  h.http.Serve(kListUrl, "KEY_B\r\n_A_C");
+  const std::string packageUrl = kListUrl + "&type=A";
+  h.http.Serve(packageUrl, Package("Title", "134140"));
+  h.host.answerChoice = [](const std::vector<std::string>& names) {
+    return ProgramChoice{true, std::find(names.begin(), names.end(), "A") - names.begin()};
+  };
+
+  h.Tick();
+  EXPECT_EQ(h.host.log, (Log{"timer stop", kUnplugMsg, "choice", "timer start"}));
+  EXPECT_EQ(h.host.choices.at(0), (std::vector<std::string>{"B", "A", "C"}));
+  EXPECT_EQ(h.engine.listKey(), "KEY");
+  EXPECT_EQ(h.engine.requestUrl(), packageUrl);
+  EXPECT_EQ(h.host.statusControl, "Getting A...");
+  EXPECT_EQ(h.engine.phase(), PHASE_PACKAGE);
+
+  h.host.log.clear();
+  h.Tick();
+  EXPECT_EQ(h.host.log, (Log{"timer stop", "title Title", "pictures 134 140",
+                             std::string("message 升级|") + messages::kPlugIn, "timer start"}));
+  EXPECT_EQ(h.host.statusControl, messages::kStopMidwayHint);
+  EXPECT_EQ(h.engine.phase(), PHASE_TRANSFER);
+  EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_EQ(h.engine.link().blockIndex(), 0);
+  EXPECT_EQ(h.http.requests, (std::vector<std::string>{kListUrl, packageUrl}));
+}
+
+TEST_F(ServerPhases, StatusShowsTheListRequestBeforeTheUnplugMessage) {
+  FindDisplay();
+  std::string statusAtMessage;
+  h.host.onMessage = [&] {
+    if (statusAtMessage.empty()) {
+      statusAtMessage = h.host.statusControl;
+    }
+  };
+  h.Tick();
+  EXPECT_EQ(statusAtMessage, "Getting list... " + kDeviceLabel);
+}
+
+TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
+  struct Case {
+    const char* what;
+    HttpResponse response;
+    Log messages;
+  };
+  const std::vector<Case> cases = {
+      {"unreachable server",
+       {HttpResponse::Outcome::kInternetError, {}, "refused"},
+       {kProgramErrorMsg, kFailMsg, kNoListMsg}},
+      {"nothing opened", {HttpResponse::Outcome::kNotOpened, {}, {}}, {kFailMsg, kNoListMsg}},
+      {"no separator", {HttpResponse::Outcome::kBody, "<html>404</html>", {}}, {kNoListMsg}},
+      {"only a GBK trail 0x5F",
+       {HttpResponse::Outcome::kBody,
+        "K\x81\x5F"
+        "A",
+        {}},
+       {kNoListMsg}},
+      {"empty key", {HttpResponse::Outcome::kBody, "_A_B", {}}, {kNoListMsg}},
+      {"key over 32 bytes",
+       {HttpResponse::Outcome::kBody, std::string(33, 'k') + "_A", {}},
+       {kNoListMsg}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineHarness fresh;
+    ScriptedDisplay d(fresh.port, "COM3");
+    fresh.port.ports = {"COM3"};
+    fresh.engine.OnStart();
+    fresh.Tick(3);
+    fresh.http.responses[kListUrl] = c.response;
+    fresh.Tick();
+    Log shown;
+    for (const std::string& line : fresh.host.log) {
+      if (line.rfind("message", 0) == 0 && line != kUnplugMsg) {
+        EXPECT_EQ(line.find("(timer running)"), std::string::npos);
+        shown.push_back(line);
+      }
+    }
+    EXPECT_EQ(shown, c.messages);
+    EXPECT_TRUE(fresh.host.choices.empty());
+    EXPECT_EQ(fresh.engine.listKey(), "");
+    EXPECT_EQ(fresh.engine.phase(), PHASE_SEARCH);
+    EXPECT_FALSE(fresh.host.timerRunning);
+    EXPECT_EQ(fresh.host.statusControl, "");
+  }
+}
+
+TEST_F(ServerPhases, CancelledChoiceEndsSilentlyButKeepsTheKey) {
+  FindDisplay();
+  h.http.Serve(kListUrl, "K9_A");
+  h.host.answerChoice = [](const std::vector<std::string>&) { return ProgramChoice{}; };
+  h.Tick();
+  EXPECT_EQ(h.host.messages,
+            (std::vector<std::string>{std::string("No error|") + messages::kUnplug}));
+  EXPECT_EQ(h.engine.listKey(), "K9");
+  ExpectIdle();
+  EXPECT_EQ(h.engine.requestUrl(), kListUrl);
+}
+
+TEST_F(ServerPhases, NamesAreDecodedForTheUserAndSentBackAsTheirExactBytes) {
+  FindDisplay();
+  const std::string gbkName =
+      "\xB3\x5F"
+      "A b&#%+";  // a GBK character whose trail byte is "_"
+  h.http.Serve(kListUrl, "K_" + gbkName + "_Z");
+  h.Tick();
+  EXPECT_EQ(h.host.choices.at(0), (std::vector<std::string>{"<B3>_A b&#%+", "Z"}));
+  EXPECT_EQ(h.engine.requestUrl(), kListUrl + "&type=%B3_A%20b%26%23%25%2B");
+  EXPECT_EQ(h.host.statusControl, "Getting <B3>_A b&#%+...");
+}
+
+TEST_F(ServerPhases, AcceptedChoiceWithoutSelectionAsksForAnEmptyType) {
+  FindDisplay();
+  h.http.Serve(kListUrl, "K_A");
+  h.host.answerChoice = [](const std::vector<std::string>&) { return ProgramChoice{true, {}}; };
+  h.Tick();
+  EXPECT_EQ(h.engine.requestUrl(), kListUrl + "&type=");
+  EXPECT_EQ(h.host.statusControl, "Getting ...");
+}
+
+TEST_F(ServerPhases, AddressBoxSelectsTheOverrideForm) {
+  FindDisplay();
+  h.host.addressControl = "10.1.2.3";
+  h.Tick();
+  EXPECT_EQ(h.http.requests.at(0), "http://10.1.2.3:82/getnameplovix.asp?id=" + kDeviceId);
+  EXPECT_EQ(h.host.addressControl, "10.1.2.3");
+}
+
+TEST_F(ServerPhases, PackageRefusals) {
+  const std::string complete = Package();
+  struct Case {
+    const char* what;
+    HttpResponse response;
+    Log messages;
+  };
+  const std::vector<Case> cases = {
+      {"29999 bytes",
+       {HttpResponse::Outcome::kBody, complete.substr(0, 29999), {}},
+       {kNoPackageMsg}},
+      {"30000 bytes, payload incomplete",
+       {HttpResponse::Outcome::kBody, complete.substr(0, 30000), {}},
+       {kNoPackageMsg}},
+      {"one digit short",
+       {HttpResponse::Outcome::kBody, complete.substr(0, complete.size() - 1), {}},
+       {kNoPackageMsg}},
+      {"connection dropped mid-body",
+       {HttpResponse::Outcome::kInternetError, {}, "partial"},
+       {kProgramErrorMsg, kFailMsg, kNoPackageMsg}},
+      {"error page", {HttpResponse::Outcome::kBody, "<html>500</html>", {}}, {kNoPackageMsg}},
+      {"another display's package",
+       {HttpResponse::Outcome::kBody,
+        KeyedPackage("1027262514131212", "KEY", "T", "139140", SampleProgram()),
+        {}},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineHarness fresh;
+    ScriptedDisplay d(fresh.port, "COM3");
+    fresh.port.ports = {"COM3"};
+    fresh.engine.OnStart();
+    fresh.Tick(3);
+    fresh.http.Serve(kListUrl, "KEY_A");
+    fresh.http.responses[kListUrl + "&type=A"] = c.response;
+    fresh.Tick();
+    ASSERT_EQ(fresh.engine.phase(), PHASE_PACKAGE);
+    fresh.host.messages.clear();
+    fresh.host.log.clear();
+    fresh.Tick();
+    Log shown;
+    for (const std::string& line : fresh.host.log) {
+      if (line.rfind("message", 0) == 0) {
+        shown.push_back(line);
+      }
+    }
+    EXPECT_EQ(shown, c.messages);
+    EXPECT_EQ(fresh.engine.phase(), PHASE_SEARCH);
+    EXPECT_FALSE(fresh.host.timerRunning);
+    EXPECT_EQ(fresh.host.statusControl, "");
+    EXPECT_EQ(fresh.host.title, "");
+  }
+}
+
+TEST_F(ServerPhases, IdentityIsComparedCaseSensitively) {
+  display.frame.back() = 0x8B;  // slot 0 gives the digits AB
+  const std::string id = "AB27262514131211";
+  FindDisplay();
+  const std::string listUrl = "http://programs.test/cargetnameplovix.asp?id=" + id;
+  h.http.Serve(listUrl, "KEY_A");
+  h.http.Serve(listUrl + "&type=A",
+               "ab" + KeyedPackage(id, "KEY", "T", "139140", SampleProgram()).substr(2));
+  h.Tick(2);
+  EXPECT_TRUE(h.host.messages.size() == 1) << "only the unplug message";
+  ExpectIdle();
+}
+
+TEST_F(ServerPhases, PackageWithLineBreaksAndGbkTitleIsReadWithoutThem) {
+  FindDisplay();
+  std::string package = Package("\xB3\x5F\xC9\xFD", "141142");
+  std::string broken;
+  for (std::size_t i = 0; i < package.size(); i += 64) {
+    broken += package.substr(i, 64) + "\r\n";
+  }
+  h.http.Serve(kListUrl, "KEY_A");
+  h.http.Serve(kListUrl + "&type=A", broken);
+  h.Tick(2);
+  EXPECT_EQ(h.engine.phase(), PHASE_TRANSFER);
+  EXPECT_EQ(h.host.title, "<B3>_<C9><FD>");
+  EXPECT_EQ(h.engine.responseText(), package);
+  EXPECT_NE(std::find(h.host.log.begin(), h.host.log.end(), "pictures 141 142"), h.host.log.end());
+}
+
+}  // namespace
+}  // namespace brintel::testing

@@ -1,0 +1,290 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "PtyPair.h"
+#include "device/posix/PosixSerialPort.h"
+
+namespace brintel::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using namespace std::chrono_literals;
+
+Bytes AllByteValues() {
+  Bytes all(256);
+  std::iota(all.begin(), all.end(), std::uint8_t{0});
+  return all;
+}
+
+std::size_t OpenDescriptorCount() {
+  return static_cast<std::size_t>(std::distance(
+      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
+
+TEST(PosixSerialLine, OpenReplacesWhateverSettingsThePortHadWithTheDisplays) {
+  PtyPair pty;
+  termios wrong{};
+  ASSERT_EQ(::tcgetattr(pty.slave(), &wrong), 0);
+  ::cfsetispeed(&wrong, B115200);
+  ::cfsetospeed(&wrong, B115200);
+  wrong.c_cflag |= CSTOPB | CRTSCTS;
+  wrong.c_cflag &= ~tcflag_t{CLOCAL};
+  wrong.c_iflag |= IXON | IXOFF | ICRNL;
+  wrong.c_lflag |= ICANON | ECHO | ISIG;
+  wrong.c_oflag |= OPOST;
+  wrong.c_cc[VMIN] = 1;
+  wrong.c_cc[VTIME] = 5;
+  ASSERT_EQ(::tcsetattr(pty.slave(), TCSANOW, &wrong), 0);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(pty.slave(), &before), 0);
+  ASSERT_EQ(::cfgetospeed(&before), B115200);
+  ASSERT_EQ(before.c_cflag & (CSTOPB | CRTSCTS), tcflag_t{CSTOPB | CRTSCTS});
+
+  PosixSerialPort port;
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+
+  termios after{};
+  ASSERT_EQ(::tcgetattr(pty.slave(), &after), 0);
+  EXPECT_EQ(::cfgetispeed(&after), B9600);
+  EXPECT_EQ(::cfgetospeed(&after), B9600);
+  EXPECT_EQ(after.c_cflag & (CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(after.c_cflag & CLOCAL, tcflag_t{CLOCAL});
+  // A pty forces CS8, CREAD and no parity by itself; these guard real UARTs only.
+  EXPECT_EQ(after.c_cflag & (CSIZE | PARENB | CREAD), tcflag_t{CS8 | CREAD});
+  EXPECT_EQ(after.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(after.c_oflag & OPOST, 0u);
+  EXPECT_EQ(after.c_cc[VMIN], 0);
+  EXPECT_EQ(after.c_cc[VTIME], 0);
+}
+
+// The pty starts cooked, so any mode left on would show: CR/LF mapping, XON/XOFF
+// swallowed, line editing on 0x7F, 0x03 taken as a signal.
+TEST(PosixSerialLine, EveryByteValueCrossesBothWaysUntranslated) {
+  PtyPair pty;
+  PosixSerialPort port;
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+
+  for (const std::uint8_t byte : AllByteValues()) {
+    ASSERT_TRUE(port.WriteByte(byte)) << int{byte};
+  }
+  EXPECT_EQ(pty.Receive(256), AllByteValues());
+
+  pty.Send(AllByteValues());
+  EXPECT_EQ(ReadFromPort(port, pty, 256), AllByteValues());
+}
+
+TEST(PosixSerialLine, ReadNeverWaitsAndDropsWhatTheDisplaySentBeforeTheOpen) {
+  PtyPair pty;
+  pty.Send({'s', 't', 'a', 'l', 'e', '\n'});
+  pollfd stale{pty.slave(), POLLIN, 0};
+  ASSERT_EQ(::poll(&stale, 1, 2000), 1) << "stale bytes never reached the slave";
+
+  PosixSerialPort port;
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+  std::uint8_t byte = 0xAA;
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.ReadByte(byte));
+  EXPECT_LT(Clock::now() - start, 50ms);
+  EXPECT_EQ(byte, 0);
+
+  pty.Send({0x42});
+  EXPECT_EQ(ReadFromPort(port, pty, 1), Bytes{0x42});
+}
+
+TEST(PosixSerialLine, ClearErrorResumesOutputThatAStopSuspended) {
+  PtyPair pty;
+  PosixSerialPort port;
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+  ASSERT_EQ(::tcflow(pty.slave(), TCOOFF), 0);
+
+  EXPECT_FALSE(port.WriteByte(0x55)) << "a stopped line must not report the byte as taken";
+  port.ClearError();
+  EXPECT_TRUE(port.WriteByte(0x55));
+  EXPECT_EQ(pty.Receive(1), Bytes{0x55});
+}
+
+TEST(PosixSerialLine, AfterTheDisplayIsUnpluggedWritesAndReadsFailAtOnce) {
+  PtyPair pty;
+  PosixSerialPort port;
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+  pty.CloseMaster();
+
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.WriteByte(0x01));
+  std::uint8_t byte = 0xAA;
+  EXPECT_FALSE(port.ReadByte(byte));
+  EXPECT_EQ(byte, 0);
+  EXPECT_LT(Clock::now() - start, 100ms);
+}
+
+TEST(PosixSerialLine, WithoutAnOpenPortNothingIsWrittenOrRead) {
+  PosixSerialPort port;
+  port.ClearError();
+  port.ClosePort();
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(port.WriteByte(0x01));
+  std::uint8_t byte = 0xAA;
+  EXPECT_FALSE(port.ReadByte(byte));
+  EXPECT_EQ(byte, 0);
+}
+
+TEST(PosixSerialOwnership, ASecondOpenerIsRefusedUntilTheFirstCloses) {
+  PtyPair pty;
+  PosixSerialPort first;
+  PosixSerialPort second;
+  ASSERT_TRUE(first.OpenPort(pty.path()));
+
+  EXPECT_FALSE(second.OpenPort(pty.path()));
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_THAT(second.LastOpenError(), HasSubstr(pty.path() + ": in use"));
+
+  first.ClosePort();
+  EXPECT_TRUE(second.OpenPort(pty.path()));
+  EXPECT_THAT(second.LastOpenError(), IsEmpty());
+}
+
+// Each guard alone must keep us out, also for root, which TIOCEXCL does not stop.
+TEST(PosixSerialOwnership, APortAnotherProgramHoldsIsRefused) {
+  PtyPair pty;
+  PosixSerialPort port;
+
+  const int locker = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(locker, 0);
+  ASSERT_EQ(::flock(locker, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(port.OpenPort(pty.path())) << "flock holder";
+  ::close(locker);
+
+  ASSERT_EQ(::ioctl(pty.slave(), TIOCEXCL), 0);
+  EXPECT_FALSE(port.OpenPort(pty.path())) << "TIOCEXCL holder";
+  ASSERT_EQ(::ioctl(pty.slave(), TIOCNXCL), 0);
+
+  EXPECT_TRUE(port.OpenPort(pty.path()));
+}
+
+TEST(PosixSerialOwnership, ClosingHandsThePortBackEvenWhileOthersKeepTheTtyOpen) {
+  PtyPair pty;
+  {
+    PosixSerialPort scoped;
+    ASSERT_TRUE(scoped.OpenPort(pty.path()));
+  }
+  int exclusive = -1;
+  ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0) << "an unprivileged opener would get EBUSY";
+  PosixSerialPort next;
+  EXPECT_TRUE(next.OpenPort(pty.path()));
+}
+
+TEST(PosixSerialOwnership, OpeningAnotherPortLetsGoOfTheFirstWithoutLeaking) {
+  PtyPair one;
+  PtyPair two;
+  PosixSerialPort port;
+  PosixSerialPort other;
+  ASSERT_TRUE(port.OpenPort(one.path()));
+  const std::size_t descriptors = OpenDescriptorCount();
+  for (int round = 0; round < 10; ++round) {
+    ASSERT_TRUE(port.OpenPort(two.path()));
+    ASSERT_TRUE(port.OpenPort(one.path()));
+  }
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+
+  ASSERT_TRUE(port.OpenPort(two.path()));
+  EXPECT_TRUE(other.OpenPort(one.path()));
+  EXPECT_FALSE(other.OpenPort(two.path()));
+}
+
+// A second close must not close whatever descriptor now has the old number.
+TEST(PosixSerialOwnership, ClosingTwiceLeavesOtherPortsAlone) {
+  PtyPair one;
+  PtyPair two;
+  PosixSerialPort port;
+  PosixSerialPort other;
+  ASSERT_TRUE(port.OpenPort(one.path()));
+  port.ClosePort();
+  ASSERT_TRUE(other.OpenPort(two.path()));
+  port.ClosePort();
+
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(other.WriteByte(0x5A));
+  EXPECT_EQ(two.Receive(1), Bytes{0x5A});
+}
+
+class PosixSerialOpenFailure : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(dir_); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  const std::filesystem::path dir_ =
+      std::filesystem::temp_directory_path() / ("brintel-open-" + std::to_string(::getpid()));
+};
+
+TEST_F(PosixSerialOpenFailure, MissingDevicesAndOrdinaryFilesAreRefusedWithAReason) {
+  PosixSerialPort port;
+  const std::string missing = (dir_ / "ttyUSB7").string();
+  EXPECT_FALSE(port.OpenPort(missing));
+  EXPECT_THAT(port.LastOpenError(), HasSubstr(missing + ": no such device"));
+
+  // A mistyped --port must never get the probe written into a file.
+  const std::string file = (dir_ / "notes.txt").string();
+  std::ofstream(file) << "keep";
+  EXPECT_FALSE(port.OpenPort(file));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_THAT(port.LastOpenError(), HasSubstr(file + ": not a serial device"));
+}
+
+TEST_F(PosixSerialOpenFailure, PermissionDeniedSuggestsTheGroupToJoin) {
+  const std::string device = (dir_ / "ttyUSB0").string();
+  std::ofstream(device).close();
+  std::filesystem::permissions(device, std::filesystem::perms::none);
+
+  // Root is never refused, so the open is tried as nobody in a child process.
+  int channel[2];
+  ASSERT_EQ(::pipe(channel), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(channel[0]);
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(2);
+    }
+    PosixSerialPort port;
+    const bool opened = port.OpenPort(device);
+    const std::string error = port.LastOpenError();
+    const bool sent =
+        ::write(channel[1], error.data(), error.size()) == static_cast<ssize_t>(error.size());
+    ::_exit(!opened && sent ? 0 : 1);
+  }
+  ::close(channel[1]);
+  std::string error;
+  std::array<char, 256> chunk{};
+  for (ssize_t n; (n = ::read(channel[0], chunk.data(), chunk.size())) > 0;) {
+    error.append(chunk.data(), static_cast<std::size_t>(n));
+  }
+  ::close(channel[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << "the open was not refused";
+  EXPECT_THAT(error, HasSubstr(device + ": permission denied"));
+  EXPECT_THAT(error, HasSubstr("add the user to the "));
+}
+
+}  // namespace
+}  // namespace brintel::testing

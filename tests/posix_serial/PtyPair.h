@@ -1,0 +1,109 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "device/posix/PosixSerialPort.h"
+
+namespace brintel::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Generous: bytes cross a pty in microseconds; this only bounds a failing test.
+inline constexpr std::chrono::seconds kCrossingDeadline{2};
+
+// Waits up to a few milliseconds for `fd` to become readable.
+inline void AwaitReadable(int fd) {
+  pollfd request{fd, POLLIN, 0};
+  ::poll(&request, 1, 5);
+}
+
+// A pseudo-terminal pair in the kernel's default (cooked) settings. The port under
+// test opens the slave path; the test plays the display on the master.
+class PtyPair {
+ public:
+  PtyPair() {
+    if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    std::array<char, 128> name{};
+    if (::ttyname_r(slave_, name.data(), name.size()) != 0) {
+      throw std::runtime_error("ttyname_r failed");
+    }
+    path_ = name.data();
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  ~PtyPair() {
+    CloseMaster();
+    ::close(slave_);
+  }
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The test's own descriptor on the slave side, to inspect and wait on the line.
+  int slave() const { return slave_; }
+
+  // Unplugs the display: the slave side is hung up.
+  void CloseMaster() {
+    if (master_ >= 0) {
+      ::close(master_);
+      master_ = -1;
+    }
+  }
+
+  void Send(const Bytes& bytes) {
+    if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      throw std::runtime_error("short write on the pty master");
+    }
+  }
+
+  // What the port sent, once `count` bytes have come or the deadline has passed.
+  Bytes Receive(std::size_t count) {
+    Bytes received;
+    const auto deadline = Clock::now() + kCrossingDeadline;
+    while (received.size() < count && Clock::now() < deadline) {
+      std::array<std::uint8_t, 512> chunk{};
+      const ssize_t n = ::read(master_, chunk.data(), chunk.size());
+      if (n > 0) {
+        received.insert(received.end(), chunk.begin(), chunk.begin() + n);
+      } else {
+        AwaitReadable(master_);
+      }
+    }
+    return received;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+};
+
+// Polls the port the way the engine does until `count` bytes have come or the
+// deadline has passed.
+inline Bytes ReadFromPort(PosixSerialPort& port, const PtyPair& pty, std::size_t count) {
+  Bytes received;
+  const auto deadline = Clock::now() + kCrossingDeadline;
+  while (received.size() < count && Clock::now() < deadline) {
+    std::uint8_t byte = 0;
+    if (port.ReadByte(byte)) {
+      received.push_back(byte);
+    } else {
+      AwaitReadable(pty.slave());
+    }
+  }
+  return received;
+}
+
+}  // namespace brintel::testing
