@@ -40,7 +40,7 @@ void UpgradeEngine::OnStop() {
   host_.StopTimer();
 }
 
-void UpgradeEngine::Tick() {
+void UpgradeEngine::tick() {
   host_.ReadControls(statusText_, serverAddress_);
   switch (phase_) {
     case PHASE_SEARCH:

@@ -28,9 +28,15 @@ class UpgradeEngine {
                 Pause pause)
       : UpgradeEngine(host, port, http, gbk, std::move(pause), Config{}) {}
 
+  // Start: closes a port still held, scans the ports, begins the search and
+  // starts timer 1.
   void OnStart();
+  // Stop: empties the status, closes the port and stops timer 1; the run's
+  // counters keep their values.
   void OnStop();
-  void Tick();
+  // One message of timer 1: reads the controls, does one bounded piece of the
+  // phase's work, writes the controls back.
+  void tick();
 
   // True from the 70th accepted block until the next Start.
   bool completed() const { return completed_; }

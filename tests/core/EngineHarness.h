@@ -144,14 +144,14 @@ struct EngineHarness {
 
   void Tick(int count = 1) {
     for (int i = 0; i < count; ++i) {
-      engine.Tick();
+      engine.tick();
     }
   }
   // Ticks while timer 1 runs, as a front end would; returns the ticks run.
   int TickWhileRunning(int limit) {
     int ticks = 0;
     while (host.timerRunning && ticks < limit) {
-      engine.Tick();
+      engine.tick();
       ++ticks;
     }
     return ticks;

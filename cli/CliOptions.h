@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace brintel::cli {
+
+// What scripts depend on: the option names and their meaning.
+struct CliOptions {
+  std::vector<std::string> ports;     // probe these, in this order, instead of scanning
+  std::optional<std::string> server;  // default program server host[:port]
+  std::string address;                // what the hidden address box would hold
+  std::optional<std::string> program; // the program to choose (UTF-8)
+  bool yes = false;                   // answer every message with OK
+  bool list = false;                  // print the program list and stop
+  std::optional<double> searchTimeout;  // seconds without a display before giving up
+  std::string trace;                  // file for a trace of the serial line
+};
+
+inline constexpr int EXIT_COMPLETED = 0;
+inline constexpr int EXIT_NOT_COMPLETED = 1;
+inline constexpr int EXIT_USAGE = 2;
+inline constexpr int EXIT_INTERRUPTED = 130;
+
+// The options, or the exit status when parsing ended the program (--help and
+// --version print and give 0; a usage error prints why and gives 2).
+std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv);
+
+}  // namespace brintel::cli

@@ -1,0 +1,122 @@
+#include "Subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+extern char** environ;
+
+namespace brintel::testing {
+
+Subprocess::Subprocess(const std::vector<std::string>& argv) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  outFd_ = outPipe[0];
+  errFd_ = errPipe[0];
+  if (rc != 0) {
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+}
+
+Subprocess::~Subprocess() {
+  if (!exited_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  close(outFd_);
+  close(errFd_);
+}
+
+bool Subprocess::Pump(int timeoutMs) {
+  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  if (poll(fds, 2, timeoutMs) <= 0) {
+    return false;
+  }
+  bool any = false;
+  char buffer[4096];
+  for (pollfd& fd : fds) {
+    if (fd.revents & (POLLIN | POLLHUP)) {
+      const ssize_t n = read(fd.fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (fd.fd == outFd_ ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+        any = true;
+      }
+    }
+  }
+  return any;
+}
+
+bool Subprocess::ReadUntil(const std::function<bool(const std::string&)>& until,
+                           std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!until(out_)) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::milliseconds(0)) {
+      return false;
+    }
+    if (!Pump(10) && !exited_) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        status_ = status;
+        while (Pump(0)) {
+        }
+        return until(out_);
+      }
+    }
+  }
+  return true;
+}
+
+void Subprocess::Signal(int signal) {
+  if (!exited_) {
+    kill(pid_, signal);
+  }
+}
+
+int Subprocess::Wait(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!exited_) {
+    Pump(10);
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exited_ = true;
+      status_ = status;
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      exited_ = true;
+      return -1;
+    }
+  }
+  while (Pump(0)) {
+  }
+  if (WIFEXITED(status_)) {
+    return WEXITSTATUS(status_);
+  }
+  return 128 + WTERMSIG(status_);
+}
+
+}  // namespace brintel::testing

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brintel::testing {
+
+// A child process with its stdout and stderr captured (stdin is /dev/null, so
+// the child sees no terminal). Never waits past its deadline: a child still
+// running then is killed and reported as timed out.
+class Subprocess {
+ public:
+  explicit Subprocess(const std::vector<std::string>& argv);
+  ~Subprocess();
+  Subprocess(const Subprocess&) = delete;
+  Subprocess& operator=(const Subprocess&) = delete;
+
+  // Reads output until the child exits, `until` returns true for the output
+  // so far, or the timeout passes. True when `until` was satisfied.
+  bool ReadUntil(const std::function<bool(const std::string& out)>& until,
+                 std::chrono::milliseconds timeout);
+
+  void Signal(int signal);
+
+  // Waits for the exit; kills the child after the timeout. Returns the exit
+  // status (128 + signal when killed by one), -1 when it timed out.
+  int Wait(std::chrono::milliseconds timeout);
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  bool Pump(int timeoutMs);
+
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  int status_ = -1;
+  bool exited_ = false;
+  std::string out_;
+  std::string err_;
+};
+
+}  // namespace brintel::testing
