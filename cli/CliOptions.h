@@ -9,14 +9,14 @@ namespace brintel::cli {
 
 // What scripts depend on: the option names and their meaning.
 struct CliOptions {
-  std::vector<std::string> ports;     // probe these, in this order, instead of scanning
-  std::optional<std::string> server;  // default program server host[:port]
-  std::string address;                // what the hidden address box would hold
-  std::optional<std::string> program; // the program to choose (UTF-8)
-  bool yes = false;                   // answer every message with OK
-  bool list = false;                  // print the program list and stop
+  std::vector<std::string> ports;       // probe these, in this order, instead of scanning
+  std::optional<std::string> server;    // default program server host[:port]
+  std::string address;                  // what the hidden address box would hold
+  std::optional<std::string> program;   // the program to choose (UTF-8)
+  bool yes = false;                     // answer every message with OK
+  bool list = false;                    // print the program list and stop
   std::optional<double> searchTimeout;  // seconds without a display before giving up
-  std::string trace;                  // file for a trace of the serial line
+  std::string trace;                    // file for a trace of the serial line
 };
 
 inline constexpr int EXIT_COMPLETED = 0;

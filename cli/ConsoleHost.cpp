@@ -23,8 +23,7 @@ std::string MinutesSeconds(std::chrono::steady_clock::duration d) {
 
 }  // namespace
 
-ConsoleHost::ConsoleHost(Settings settings, std::ostream& out, std::ostream& err,
-                         std::istream& in)
+ConsoleHost::ConsoleHost(Settings settings, std::ostream& out, std::ostream& err, std::istream& in)
     : settings_(std::move(settings)), out_(out), err_(err), in_(in) {
   address_ = settings_.address;
 }

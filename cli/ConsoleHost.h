@@ -16,8 +16,8 @@ namespace brintel::cli {
 class ConsoleHost : public UpgradeHost {
  public:
   struct Settings {
-    bool liveLine = false;     // stdout is a terminal: redraw one status line
-    bool canAsk = false;       // stdin is a terminal: wait for Enter, offer a menu
+    bool liveLine = false;  // stdout is a terminal: redraw one status line
+    bool canAsk = false;    // stdin is a terminal: wait for Enter, offer a menu
     bool yes = false;
     bool list = false;
     std::optional<std::string> program;

@@ -15,9 +15,9 @@ TracingSerialPort::TracingSerialPort(SerialPort& port, std::FILE* trace)
     : port_(port), trace_(trace) {}
 
 void TracingSerialPort::Line(const std::string& text) {
-  const auto micros =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_)
-          .count();
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start_)
+                          .count();
   std::fprintf(trace_, "%lld.%06lld %s\n", static_cast<long long>(micros / 1000000),
                static_cast<long long>(micros % 1000000), text.c_str());
 }

@@ -20,7 +20,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void OnInterrupt(int) { interrupted = 1; }
+void OnInterrupt(int) {
+  interrupted = 1;
+}
 
 // Ctrl-C is Stop. Without SA_RESTART a wait for Enter returns at once; a
 // second Ctrl-C ends the program even inside a server request.
@@ -75,17 +77,17 @@ int main(int argc, char** argv) {
     config.defaultServer = *options.server;
   }
   UpgradeEngine engine(
-      host, *port, http, gbk, [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
-      config);
+      host, *port, http, gbk,
+      [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }, config);
 
   CatchInterrupts();
   using Clock = std::chrono::steady_clock;
   constexpr auto kTick = std::chrono::milliseconds(5);
-  const auto searchLimit = options.searchTimeout
-                               ? std::optional<Clock::duration>(
-                                     std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>(*options.searchTimeout)))
-                               : std::nullopt;
+  const auto searchLimit =
+      options.searchTimeout
+          ? std::optional<Clock::duration>(std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(*options.searchTimeout)))
+          : std::nullopt;
   std::optional<Clock::time_point> searchingSince;
   std::string lastOpenError;
 
@@ -106,8 +108,9 @@ int main(int argc, char** argv) {
       searchingSince = now;
     } else if (searchLimit && now - *searchingSince >= *searchLimit) {
       engine.OnStop();
-      host.Note("no display found within " + std::to_string(*options.searchTimeout) + " s" +
-                (lastOpenError.empty() ? "" : " (" + lastOpenError + ")"));
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", *options.searchTimeout);
+      host.Note(std::string("no display found within ") + seconds + " s");
       host.Finish();
       return EXIT_NOT_COMPLETED;
     }

@@ -12,6 +12,9 @@ inline constexpr int BLOCK_COUNT = 70;
 inline constexpr std::uint8_t BLOCK_ACCEPT = 0xA6;
 inline constexpr std::uint8_t BLOCK_RETRY = 0x55;
 
+// What the display holds after an upgrade: 70 blocks of 515 bytes.
+inline constexpr std::size_t PROGRAM_SIZE = BLOCK_SIZE * static_cast<std::size_t>(BLOCK_COUNT);
+
 // In the order of sending: SendBlock[k] carries block position 514 - k.
 using SendBlock = std::array<std::uint8_t, BLOCK_SIZE>;
 

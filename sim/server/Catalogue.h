@@ -6,10 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace brintel::sim {
+#include "device/SendBlock.h"
 
-// What the display holds after an upgrade: 70 blocks of 515 bytes.
-inline constexpr std::size_t PROGRAM_SIZE = 36050;
+namespace brintel::sim {
 
 struct Program {
   std::string name;                // raw GBK bytes, as listed and requested

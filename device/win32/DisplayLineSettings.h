@@ -1,0 +1,19 @@
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace brintel {
+
+// Turns the DCB read from the driver into the display's: 9600 8N1, no flow
+// control of any kind, DTR on, RTS off, abort on error. Every field not named
+// here (XonLim, the special characters, fTXContinueOnXoff, fErrorChar, ...)
+// keeps what the driver had.
+void ApplyDisplayLineSettings(DCB& dcb);
+
+}  // namespace brintel

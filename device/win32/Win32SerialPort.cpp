@@ -1,0 +1,127 @@
+#include "device/win32/Win32SerialPort.h"
+
+#include "device/win32/DisplayLineSettings.h"
+
+namespace brintel {
+namespace {
+
+constexpr int kLastPortNumber = 99;
+constexpr DWORD kEventMask = EV_RXCHAR | EV_TXEMPTY;
+constexpr DWORD kInputQueueBytes = 1024;
+constexpr DWORD kOutputQueueBytes = 512;
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// Share mode 0 makes the open exclusive: a port held by another program fails.
+HANDLE OpenPath(const std::string& path) {
+  const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+}  // namespace
+
+// fAbortOnError makes the driver refuse all input and output after a line
+// error until ClearCommError, which every read calls.
+void ApplyDisplayLineSettings(DCB& dcb) {
+  dcb.BaudRate = CBR_9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fAbortOnError = TRUE;
+}
+
+Win32SerialPort::~Win32SerialPort() {
+  ClosePort();
+}
+
+std::vector<std::string> Win32SerialPort::ScanPorts() {
+  ClosePort();
+  std::vector<std::string> listed;
+  for (int number = 1; number <= kLastPortNumber; ++number) {
+    const std::string name = "COM" + std::to_string(number);
+    const HANDLE handle = OpenPath("//./" + name);
+    if (handle != nullptr) {
+      ::CloseHandle(handle);
+      listed.push_back(name);
+    }
+  }
+  return listed;
+}
+
+bool Win32SerialPort::OpenPort(const std::string& name) {
+  ClosePort();
+  const HANDLE handle = OpenPath("//./" + name);
+  if (handle == nullptr) {
+    return false;
+  }
+  handle_ = handle;
+  // Results ignored: a port whose driver refuses a setting still counts as open.
+  ::SetCommMask(handle, kEventMask);
+  ::SetupComm(handle, kInputQueueBytes, kOutputQueueBytes);
+  // Whatever the device sent before the open is dropped here.
+  ::PurgeComm(handle, kPurgeAll);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  ::GetCommState(handle, &dcb);
+  ApplyDisplayLineSettings(dcb);
+  ::SetCommState(handle, &dcb);
+  return true;
+}
+
+bool Win32SerialPort::WriteByte(std::uint8_t byte) {
+  if (handle_ == nullptr) {
+    return false;
+  }
+  DWORD written = 0;
+  return ::WriteFile(handle_, &byte, 1, &written, nullptr) != FALSE;
+}
+
+bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
+  byte = 0;
+  if (handle_ == nullptr) {
+    return false;
+  }
+  DWORD errors = 0;
+  COMSTAT status{};
+  // Checking the queue first is what keeps the read from blocking: the port
+  // keeps its driver's time-outs, which may wait forever.
+  if (::ClearCommError(handle_, &errors, &status) == FALSE || status.cbInQue == 0) {
+    return false;
+  }
+  std::uint8_t received = 0;
+  DWORD count = 0;
+  if (::ReadFile(handle_, &received, 1, &count, nullptr) == FALSE || count != 1) {
+    return false;
+  }
+  byte = received;
+  return true;
+}
+
+void Win32SerialPort::ClearError() {
+  if (handle_ == nullptr) {
+    return;
+  }
+  DWORD errors = 0;
+  COMSTAT status{};
+  ::ClearCommError(handle_, &errors, &status);
+}
+
+void Win32SerialPort::ClosePort() {
+  if (handle_ == nullptr) {
+    return;
+  }
+  ::CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+}  // namespace brintel

@@ -1,0 +1,240 @@
+#include "sim/display/DisplayProtocol.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "device/PermuteByte.h"
+
+namespace brintel::sim {
+namespace {
+
+constexpr std::uint8_t WRONG_REPLY = 0x9D;
+constexpr std::uint8_t SPOILED_FIXED_BYTE = 0x4F;  // in place of 0x4E
+constexpr std::size_t FIXED_SLOT_SPOILED = 6;
+constexpr std::size_t SHORT_FRAME_BYTES = 7;
+constexpr std::uint8_t STRAY_BYTES[] = {0x00, 0x12};
+
+}  // namespace
+
+std::optional<IdentityFrame> BuildIdentityFrame(std::string_view identity) {
+  if (identity.size() != 16 || !std::all_of(identity.begin(), identity.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+      })) {
+    return std::nullopt;
+  }
+  // BuildDeviceLabel reads the digit pairs from these slots and adds these offsets.
+  struct Pair {
+    std::size_t slot;
+    std::uint8_t offset;
+  };
+  static constexpr Pair kPairs[] = {{0, 0x20}, {1, 0x20}, {2, 0x20}, {3, 0x20},
+                                    {4, 0x10}, {8, 0x10}, {9, 0x10}, {10, 0x10}};
+  IdentityFrame frame{};
+  for (std::size_t i = 0; i < std::size(kPairs); ++i) {
+    const std::uint8_t value = ReadDigitPair(identity, static_cast<std::ptrdiff_t>(2 * i));
+    frame[kPairs[i].slot] = static_cast<std::uint8_t>(value - kPairs[i].offset);
+  }
+  // The fixed bytes by which the tool tells a valid frame.
+  frame[5] = 0x02;
+  frame[6] = 0x4E;
+  frame[7] = 0x00;
+  return frame;
+}
+
+void DisplayProtocol::Reaction::Clear() {
+  bytes.clear();
+  programComplete = false;
+  unplug = false;
+  replugAfter.reset();
+  notes.clear();
+}
+
+DisplayProtocol::DisplayProtocol(Settings settings)
+    : settings_(std::move(settings)), program_(PROGRAM_SIZE, 0xFF) {
+  block_.reserve(BLOCK_SIZE);
+}
+
+void DisplayProtocol::OnByte(std::uint8_t byte, Clock::time_point at, Reaction& reaction) {
+  OnClock(at, reaction);
+  switch (state_) {
+    case State::kAwaitingProbe:
+      if (byte == PROBE_BYTE) {
+        OnProbe(at, reaction);
+      }
+      break;
+    case State::kReceivingBlock:
+      OnBlockByte(byte, at, reaction);
+      break;
+  }
+}
+
+void DisplayProtocol::OnClock(Clock::time_point now, Reaction& reaction) {
+  switch (state_) {
+    case State::kAwaitingProbe:
+      break;
+    case State::kReceivingBlock:
+      if (now > deadline_) {
+        ++counters_.receiveTimeouts;
+        DropPartialBlock(block_.empty() ? "no block came" : "the block stopped", reaction);
+      }
+      break;
+  }
+}
+
+std::optional<Clock::time_point> DisplayProtocol::Deadline() const {
+  switch (state_) {
+    case State::kAwaitingProbe:
+      return std::nullopt;
+    case State::kReceivingBlock:
+      return deadline_;
+  }
+  return std::nullopt;
+}
+
+void DisplayProtocol::OnLineLost(std::string_view why, Reaction& reaction) {
+  switch (state_) {
+    case State::kAwaitingProbe:
+      break;
+    case State::kReceivingBlock:
+      if (block_.empty()) {
+        state_ = State::kAwaitingProbe;  // the usual end of an identification
+      } else {
+        DropPartialBlock(why, reaction);
+      }
+      break;
+  }
+}
+
+void DisplayProtocol::OnProbe(Clock::time_point at, Reaction& reaction) {
+  ++counters_.probesSeen;
+  if (complete_) {
+    // A probe after a finished program begins the next upgrade.
+    complete_ = false;
+    accepted_ = 0;
+  }
+  if (Fire(FaultKind::kIgnoreProbe) != nullptr) {
+    reaction.notes.push_back("probe ignored (ignore-probe)");
+    return;
+  }
+  if (Fire(FaultKind::kWrongReply) != nullptr) {
+    reaction.bytes.push_back(WRONG_REPLY);
+    reaction.notes.push_back("probe answered with 0x9D (wrong-reply)");
+    return;
+  }
+  IdentityFrame frame = settings_.frame;
+  std::size_t frameBytes = IDENTITY_FRAME_SIZE;
+  bool valid = true;
+  if (Fire(FaultKind::kShortFrame) != nullptr) {
+    frameBytes = SHORT_FRAME_BYTES;
+    valid = false;
+    reaction.notes.push_back("frame cut short (short-frame)");
+  } else if (Fire(FaultKind::kInvalidFrame) != nullptr) {
+    frame[FIXED_SLOT_SPOILED] = SPOILED_FIXED_BYTE;
+    valid = false;
+    reaction.notes.push_back("frame sent with 0x4F (invalid-frame)");
+  }
+  reaction.bytes.push_back(PROBE_REPLY);
+  // The tool fills the frame from slot 10 down, so slot 10 goes first.
+  for (std::size_t i = 0; i < frameBytes; ++i) {
+    reaction.bytes.push_back(frame[IDENTITY_FRAME_SIZE - 1 - i]);
+  }
+  if (!valid) {
+    return;  // a tool that got no usable frame sends no block
+  }
+  ++counters_.framesSent;
+  state_ = State::kReceivingBlock;
+  block_.clear();
+  echoSpoiled_ = false;
+  deadline_ = at + settings_.blockStartTimeout;
+}
+
+void DisplayProtocol::OnBlockByte(std::uint8_t byte, Clock::time_point at, Reaction& reaction) {
+  const auto position = static_cast<int>(block_.size());
+  block_.push_back(byte);
+  auto echo = static_cast<std::uint8_t>(~byte);
+  if (!echoSpoiled_ && Fire(FaultKind::kWrongEcho, accepted_, position) != nullptr) {
+    echo = static_cast<std::uint8_t>(echo ^ 0x01);
+    echoSpoiled_ = true;
+    reaction.notes.push_back("block " + std::to_string(accepted_) + ": wrong echo at " +
+                             std::to_string(position) + " (wrong-echo)");
+  }
+  reaction.bytes.push_back(echo);
+  deadline_ = at + settings_.interByteTimeout;
+  if (block_.size() == BLOCK_SIZE) {
+    FinishBlock(reaction);
+  }
+}
+
+void DisplayProtocol::FinishBlock(Reaction& reaction) {
+  ++counters_.blocksReceived;
+  state_ = State::kAwaitingProbe;
+  const std::string name = "block " + std::to_string(accepted_);
+  if (echoSpoiled_) {
+    reaction.bytes.push_back(BLOCK_RETRY);
+    ++counters_.retriesSent;
+    reaction.notes.push_back(name + " refused after the wrong echo");
+  } else if (Fire(FaultKind::kRetryBlock, accepted_) != nullptr) {
+    reaction.bytes.push_back(BLOCK_RETRY);
+    ++counters_.retriesSent;
+    reaction.notes.push_back(name + " refused (retry-block)");
+  } else if (Fire(FaultKind::kNoAck, accepted_) != nullptr) {
+    reaction.notes.push_back(name + " left without acknowledgement (no-ack)");
+  } else {
+    if (const Fault* stray = Fire(FaultKind::kStrayBeforeAck, accepted_)) {
+      for (int i = 0; i < stray->amount; ++i) {
+        reaction.bytes.push_back(STRAY_BYTES[static_cast<std::size_t>(i) % std::size(STRAY_BYTES)]);
+      }
+      reaction.notes.push_back(name + ": " + std::to_string(stray->amount) +
+                               " stray bytes before the acknowledgement (stray-before-ack)");
+    }
+    AcceptBlock(reaction);
+  }
+  block_.clear();
+}
+
+void DisplayProtocol::AcceptBlock(Reaction& reaction) {
+  // Blocks go out last segment first, each from its last byte to its first.
+  const std::size_t segmentStart =
+      BLOCK_SIZE * static_cast<std::size_t>(BLOCK_COUNT - 1 - accepted_);
+  for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
+    program_[segmentStart + (BLOCK_SIZE - 1 - k)] = UnpermuteByte(block_[k]);
+  }
+  reaction.bytes.push_back(BLOCK_ACCEPT);
+  ++accepted_;
+  ++counters_.blocksAccepted;
+  reaction.notes.push_back("block " + std::to_string(accepted_ - 1) + " accepted");
+  if (accepted_ == BLOCK_COUNT) {
+    complete_ = true;
+    ++counters_.programsCompleted;
+    reaction.programComplete = true;
+    reaction.notes.push_back("program complete");
+  }
+  if (const Fault* unplug = Fire(FaultKind::kUnplugAfter, accepted_)) {
+    reaction.unplug = true;
+    reaction.replugAfter = unplug->replugAfter;
+    reaction.notes.push_back("unplugging once the tool has the acknowledgement (unplug-after)");
+  }
+}
+
+void DisplayProtocol::DropPartialBlock(std::string_view why, Reaction& reaction) {
+  reaction.notes.push_back("block " + std::to_string(accepted_) + " dropped after " +
+                           std::to_string(block_.size()) + " bytes: " + std::string(why));
+  block_.clear();
+  state_ = State::kAwaitingProbe;
+}
+
+Fault* DisplayProtocol::Fire(FaultKind kind, std::optional<int> block, std::optional<int> amount) {
+  for (Fault& fault : settings_.faults) {
+    if (fault.kind == kind && fault.remaining > 0 && (!block || fault.block == *block) &&
+        (!amount || fault.amount == *amount)) {
+      --fault.remaining;
+      ++fault.fired;
+      ++counters_.faultsFired;
+      return &fault;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace brintel::sim

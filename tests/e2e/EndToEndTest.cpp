@@ -1,0 +1,324 @@
+// brintel-cli against the simulated display and program server: what the
+// display ends up holding and what the user saw, for every outcome of a run.
+
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Subprocess.h"
+#include "engine/Messages.h"
+#include "sim/display/DisplaySimulator.h"
+#include "sim/server/ProgramServer.h"
+
+namespace brintel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+const std::string kStandardGbk = "\xB1\xEA\xD7\xBC\xB0\xE6";  // 标准版
+const std::string kTrailGbk = "\xD6\xB1\xDF\x5F";             // 直達: 達 ends in 0x5F
+
+const std::string kUnplug = std::string("[No error] ") + messages::kUnplug;
+const std::string kPlugIn = std::string("[升级] ") + messages::kPlugIn;
+const std::string kCompleted = std::string("[No error] ") + messages::kCompleted;
+const std::string kProgramError = "[Error] Program error!";
+const std::string kFail = "[Error] fail";
+const std::string kNoList = std::string("[Error] ") + messages::kNoList;
+const std::string kNoPackage = std::string("[Error] ") + messages::kNoPackage;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+
+  // The message boxes, in the order they were shown.
+  Lines Messages() const {
+    Lines shown;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind('[', 0) == 0) {
+        shown.push_back(line);
+      }
+    }
+    return shown;
+  }
+};
+
+sim::Fault DisplayFault(const std::string& spec) {
+  sim::ParsedFault parsed = sim::ParseFault(spec);
+  if (!parsed.fault) {
+    throw std::invalid_argument(parsed.error);
+  }
+  return *parsed.fault;
+}
+
+sim::ServerFault ServerFault(const std::string& spec) {
+  sim::FaultParse parsed = sim::ParseServerFault(spec);
+  if (!parsed.fault) {
+    throw std::invalid_argument(parsed.error);
+  }
+  return *parsed.fault;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void StartDisplay(std::vector<std::string> faults = {}, std::string link = {}) {
+    sim::DisplayOptions options;
+    for (const std::string& spec : faults) {
+      options.faults.push_back(DisplayFault(spec));
+    }
+    options.linkPath = std::move(link);
+    display = std::make_unique<sim::DisplaySimulator>(options);
+    display->Start();
+  }
+  void StartServer(std::vector<std::string> faults = {}, std::string host = "127.0.0.1",
+                   int port = 0) {
+    sim::ProgramServer::Options options;
+    options.host = std::move(host);
+    options.port = port;
+    for (const std::string& spec : faults) {
+      options.faults.push_back(ServerFault(spec));
+    }
+    server = std::make_unique<sim::ProgramServer>(sim::Catalogue::Default(), options);
+    server->Start();
+  }
+  std::string ServerAddress() const {
+    return server->Host() + ":" + std::to_string(server->Port());
+  }
+  // brintel-cli on the display's port and the server, with `extra` options.
+  Result Run(std::vector<std::string> extra, bool onDisplayPort = true) {
+    std::vector<std::string> argv = {BRINTEL_CLI};
+    if (display && onDisplayPort) {
+      argv.insert(argv.end(), {"--port", display->PortPath()});
+    }
+    if (server) {
+      argv.insert(argv.end(), {"--server", ServerAddress()});
+    }
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    Subprocess cli(argv);
+    Result result;
+    result.status = cli.Wait(60s);
+    result.out = cli.out();
+    result.err = cli.err();
+    return result;
+  }
+  void ExpectProgramWritten(const std::string& gbkName) {
+    ASSERT_TRUE(display->Complete());
+    EXPECT_EQ(display->Program(), server->ExpectedProgram(gbkName));
+  }
+
+  std::unique_ptr<sim::DisplaySimulator> display;
+  std::unique_ptr<sim::ProgramServer> server;
+};
+
+TEST_F(EndToEnd, UpgradeSurvivesFaultsOnTheLineAndWritesTheServersProgram) {
+  StartDisplay({"ignore-probe:1", "invalid-frame:1", "wrong-echo:3:100", "retry-block:10",
+                "stray-before-ack:20:3", "no-ack:30", "short-frame:1", "wrong-reply:1"});
+  StartServer();
+  const Result r = Run({"--yes", "--program", "标准版"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectProgramWritten(kStandardGbk);
+  EXPECT_EQ(r.Messages(), (Lines{kUnplug, kPlugIn, kCompleted}));
+  EXPECT_NE(r.out.find("Program: 标准显示\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("transferring... 100%(sn=1027-2625-1413-1211)"), std::string::npos);
+  EXPECT_EQ(display->Counters().blocksAccepted, 70u);
+  EXPECT_GE(display->Counters().faultsFired, 8u);
+  for (const sim::RecordedRequest& request : server->Requests()) {
+    EXPECT_EQ(request.userAgent, "brintel-cli");
+  }
+}
+
+TEST_F(EndToEnd, NameWithATrailByte0x5FAndTheListInSortedOrder) {
+  StartDisplay();
+  StartServer();
+  const Result list = Run({"--list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out.substr(list.out.find("City")),
+            "City & Highway\nEco+\nStandard\n标准版\n直達\n");
+  EXPECT_EQ(display->Counters().blocksReceived, 0u);
+
+  const Result r = Run({"--yes", "--program", "直達"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectProgramWritten(kTrailGbk);
+  EXPECT_EQ(server->Requests().back().Param("type"), kTrailGbk);
+}
+
+TEST_F(EndToEnd, ListFailuresShowTheirMessagesAndWriteNothing) {
+  const struct {
+    std::vector<std::string> faults;
+    Lines messages;
+  } cases[] = {
+      {{"list:no-separator"}, {kUnplug, kNoList}},
+      {{"list:error-page"}, {kUnplug, kNoList}},
+      {{"list:drop-connection"}, {kUnplug, kProgramError, kFail, kNoList}},
+      {{"list:truncated-body"}, {kUnplug, kProgramError, kFail, kNoList}},
+      {{"empty-key"}, {kUnplug, kNoList}},
+      {{"long-key"}, {kUnplug, kNoList}},
+  };
+  StartDisplay();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults.front());
+    StartServer(c.faults);
+    const Result r = Run({"--yes"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.Messages(), c.messages);
+    server.reset();
+  }
+  EXPECT_EQ(display->Counters().blocksReceived, 0u);
+}
+
+TEST_F(EndToEnd, UnreachableServerIsAnInternetError) {
+  StartDisplay();
+  StartServer();
+  const std::string address = ServerAddress();
+  server.reset();
+  const Result r = Run({"--yes", "--server", address});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.Messages(), (Lines{kUnplug, kProgramError, kFail, kNoList}));
+}
+
+TEST_F(EndToEnd, PackageFailuresShowTheirMessagesAndWriteNothing) {
+  const struct {
+    std::string fault;
+    Lines messages;
+  } cases[] = {
+      {"package:short-body", {kUnplug, kNoPackage}},
+      {"package:truncated-body", {kUnplug, kProgramError, kFail, kNoPackage}},
+      {"package:drop-connection", {kUnplug, kProgramError, kFail, kNoPackage}},
+      {"package:error-page", {kUnplug, kNoPackage}},
+      {"package:other-device", {kUnplug}},
+  };
+  StartDisplay();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    StartServer({c.fault});
+    const Result r = Run({"--yes", "--program", "Standard"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.Messages(), c.messages);
+    server.reset();
+  }
+  EXPECT_EQ(display->Counters().blocksReceived, 0u);
+}
+
+// A pseudo-terminal that nobody answers on: a port without a display.
+struct SilentPort {
+  SilentPort() {
+    char name[256];
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    path = name;
+  }
+  ~SilentPort() {
+    close(slave);
+    close(master);
+  }
+  int master = -1;
+  int slave = -1;
+  std::string path;
+};
+
+TEST_F(EndToEnd, DisplayOnTheThirdPortAndTheOverrideForm) {
+  StartDisplay();
+  try {
+    StartServer({}, "127.0.0.3", 82);
+  } catch (const std::runtime_error& e) {
+    GTEST_SKIP() << "cannot listen on port 82 here: " << e.what();
+  }
+  SilentPort first;
+  SilentPort second;
+  const std::string trace = ::testing::TempDir() + "/brintel-trace.txt";
+  std::unique_ptr<sim::ProgramServer> held = std::move(server);  // not the default server
+  const Result r = Run({"--port", first.path, "--port", second.path, "--port", display->PortPath(),
+                        "--yes", "--address", "127.0.0.3", "--program", "Eco+", "--trace", trace},
+                       false);
+  server = std::move(held);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectProgramWritten("Eco+");
+  EXPECT_EQ(server->Requests().front().target, "/getnameplovix.asp?id=1027262514131211");
+  EXPECT_EQ(server->Requests().back().Param("type"), "Eco+");
+
+  std::ifstream lines(trace);
+  Lines opens;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" open ") != std::string::npos) {
+      opens.push_back(line.substr(line.find(" open ") + 6));
+    }
+  }
+  ASSERT_GE(opens.size(), 3u);
+  EXPECT_EQ((Lines{opens[0], opens[1], opens[2]}),
+            (Lines{first.path, second.path, display->PortPath()}));
+}
+
+// Ports of their own for the unplug tests: a pseudo-terminal's number is
+// reused at once, also by tests running in parallel.
+std::string UniqueLink(const char* name) {
+  return ::testing::TempDir() + "/brintel-e2e-" + name + "-" + std::to_string(getpid());
+}
+
+TEST_F(EndToEnd, DisplayUnpluggedMidTransferIsNeverReportedDone) {
+  StartDisplay({"unplug-after:10"}, UniqueLink("unplugged"));
+  StartServer();
+  const auto started = std::chrono::steady_clock::now();
+  const Result r = Run({"--yes", "--program", "Standard", "--search-timeout", "2"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+  EXPECT_EQ(r.Messages(), (Lines{kUnplug, kPlugIn}));
+  EXPECT_NE(r.err.find("no display found within 2 s"), std::string::npos) << r.err;
+  EXPECT_EQ(display->Counters().blocksAccepted, 10u);
+  EXPECT_FALSE(display->Complete());
+}
+
+TEST_F(EndToEnd, DisplayPluggedInAgainGetsTheRestOfTheProgram) {
+  StartDisplay({"unplug-after:10:300"}, UniqueLink("replugged"));
+  StartServer();
+  const Result r = Run({"--yes", "--program", "City & Highway", "--search-timeout", "5"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectProgramWritten("City & Highway");
+  EXPECT_EQ(r.Messages(), (Lines{kUnplug, kPlugIn, kCompleted}));
+}
+
+TEST_F(EndToEnd, UsageAndRefusals) {
+  StartServer();
+  {
+    SilentPort nobody;
+    std::vector<std::string> argv = {BRINTEL_CLI, "--port", nobody.path, "--search-timeout", "1"};
+    Subprocess cli(argv);
+    EXPECT_EQ(cli.Wait(20s), 1);
+    EXPECT_NE(cli.err().find("no display found within 1 s"), std::string::npos);
+  }
+  StartDisplay();
+  const Result unknown = Run({"--yes", "--program", "Sport"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("holds no \"Sport\""), std::string::npos) << unknown.err;
+  EXPECT_NE(unknown.err.find("直達"), std::string::npos);
+
+  const Result noTerminal = Run({});
+  EXPECT_EQ(noTerminal.status, 2) << noTerminal.err;
+  EXPECT_EQ(Run({"--search-timeout", "-1"}).status, 2);
+  EXPECT_EQ(display->Counters().blocksReceived, 0u);
+}
+
+TEST_F(EndToEnd, InterruptIsStop) {
+  StartDisplay();
+  StartServer();
+  Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
+                  "--program", "Standard"});
+  ASSERT_TRUE(cli.ReadUntil(
+      [](const std::string& out) { return out.find("transferring... 4%") != std::string::npos; },
+      30s));
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(10s), 130);
+  EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
+  EXPECT_FALSE(display->Complete());
+}
+
+}  // namespace
+}  // namespace brintel::testing
