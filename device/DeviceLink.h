@@ -62,6 +62,7 @@ class DeviceLink {
   const std::string& PortName() const { return portTable_[portIndex_]; }
   const std::string& deviceId() const { return deviceId_; }
   std::uint8_t step() const { return step_; }
+  std::uint8_t frameBytesLeft() const { return frameBytesLeft_; }
   bool identified() const { return identified_ != 0; }
   std::uint8_t blockIndex() const { return blockIndex_; }
   std::uint8_t portIndex() const { return portIndex_; }

@@ -70,6 +70,19 @@ std::optional<std::uint64_t> AnnouncedLength(HINTERNET request) {
   return length;
 }
 
+// The reply's status code; 0 when no status line arrived. Wine opens a
+// connection closed without any reply as an empty response with status 0.
+DWORD StatusCode(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  DWORD index = 0;
+  if (::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                       &index) == FALSE) {
+    return 0;
+  }
+  return status;
+}
+
 }  // namespace
 
 WinInetHttpClient::WinInetHttpClient(Options options) : options_(std::move(options)) {}
@@ -91,6 +104,9 @@ HttpResponse WinInetHttpClient::Get(const std::string& url) {
                                                   INTERNET_FLAG_TRANSFER_ASCII, kContext));
   if (!request) {
     return Failure(Outcome::kInternetError, CallFailed("InternetOpenUrlA"));
+  }
+  if (StatusCode(request.get()) == 0) {
+    return Failure(Outcome::kInternetError, "the connection closed without a reply");
   }
 
   const std::optional<std::uint64_t> announced = AnnouncedLength(request.get());

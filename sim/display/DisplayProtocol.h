@@ -69,6 +69,7 @@ class DisplayProtocol {
 
   const std::vector<std::uint8_t>& Program() const { return program_; }
   bool Complete() const { return complete_; }
+  bool AwaitingProbe() const { return state_ == State::kAwaitingProbe; }
   int AcceptedBlocks() const { return accepted_; }
   const DisplayCounters& Counters() const { return counters_; }
   const std::vector<Fault>& Faults() const { return settings_.faults; }

@@ -389,6 +389,15 @@ void DisplaySimulator::Process(Clock::time_point now, std::vector<std::string>& 
     }
     const Incoming incoming = input_.front();
     input_.pop_front();
+    // The tool never sends anything after a probe until the reply comes, so a
+    // byte already queued behind one means it gave up on it: a display that
+    // answered it now, late because its thread was starved, would be taken
+    // for the answer to the next probe and read that probe as block data.
+    if (incoming.byte == PROBE_BYTE && !incoming.toolLeft && protocol_.AwaitingProbe() &&
+        !input_.empty() && !input_.front().toolLeft) {
+      notes.push_back("probe superseded by the next byte: not answered");
+      continue;
+    }
     reaction_.Clear();
     if (incoming.toolLeft) {
       // Closing the port drops DTR on a real line: a block in progress ends there,

@@ -218,6 +218,22 @@ TEST_F(CurlHttpClientTest, BodyLargerThanTheCapFails) {
   }
 }
 
+// brintel-cli keeps the options' own cap: 16 MiB is a body, one byte more fails.
+TEST_F(CurlHttpClientTest, DefaultCapIsSixteenMebibytes) {
+  CurlHttpClient::Options options;
+  options.useEnvironmentProxy = false;
+  CurlHttpClient client(options);
+  constexpr std::size_t kCap = std::size_t{16} << 20;
+  const HttpResponse atCap = client.Get(Url("/sized/" + std::to_string(kCap)));
+  ASSERT_EQ(atCap.outcome, Outcome::kBody) << atCap.detail;
+  EXPECT_EQ(atCap.body.size(), kCap);
+
+  const HttpResponse over = client.Get(Url("/sized/" + std::to_string(kCap + 1)));
+  EXPECT_EQ(over.outcome, Outcome::kInternetError);
+  EXPECT_THAT(over.body, IsEmpty());
+  EXPECT_THAT(over.detail, HasSubstr(std::to_string(kCap)));
+}
+
 TEST_F(CurlHttpClientTest, ProxyFromTheEnvironmentIsUsedUnlessSwitchedOff) {
   RawHttpServer proxy("HTTP/1.1 200 OK\r\nContent-Length: 7\r\nConnection: close\r\n\r\nproxied");
   ScopedEnvironment environment;

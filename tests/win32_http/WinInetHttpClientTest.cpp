@@ -126,6 +126,14 @@ TEST(WinInetHttpClient, BodyCutShortOfItsLengthIsAnInternetError) {
   EXPECT_THAT(response.detail, HasSubstr("30000 of 40000"));
 }
 
+// A server that closes without any reply: no status line, no body.
+TEST(WinInetHttpClient, ConnectionClosedWithoutAReplyIsAnInternetError) {
+  RawHttpServer server("");
+  const HttpResponse response = Get(server.Url("/"));
+  EXPECT_EQ(response.outcome, Outcome::kInternetError);
+  EXPECT_THAT(response.body, IsEmpty());
+}
+
 TEST(WinInetHttpClient, BodyOverTheLimitIsAnInternetError) {
   WinInetHttpClient::Options options = TestOptions();
   options.maxBodyBytes = 5000;
