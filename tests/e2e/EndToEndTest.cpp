@@ -51,16 +51,16 @@ struct Result {
   }
 };
 
-sim::Fault DisplayFault(const std::string& spec) {
-  sim::ParsedFault parsed = sim::ParseFault(spec);
+sim::Fault DisplayFault(const std::string& text) {
+  sim::ParsedFault parsed = sim::ParseFault(text);
   if (!parsed.fault) {
     throw std::invalid_argument(parsed.error);
   }
   return *parsed.fault;
 }
 
-sim::ServerFault ServerFault(const std::string& spec) {
-  sim::FaultParse parsed = sim::ParseServerFault(spec);
+sim::ServerFault ServerFault(const std::string& text) {
+  sim::FaultParse parsed = sim::ParseServerFault(text);
   if (!parsed.fault) {
     throw std::invalid_argument(parsed.error);
   }
@@ -71,8 +71,8 @@ class EndToEnd : public ::testing::Test {
  protected:
   void StartDisplay(std::vector<std::string> faults = {}, std::string link = {}) {
     sim::DisplayOptions options;
-    for (const std::string& spec : faults) {
-      options.faults.push_back(DisplayFault(spec));
+    for (const std::string& text : faults) {
+      options.faults.push_back(DisplayFault(text));
     }
     options.linkPath = std::move(link);
     display = std::make_unique<sim::DisplaySimulator>(options);
@@ -83,8 +83,8 @@ class EndToEnd : public ::testing::Test {
     sim::ProgramServer::Options options;
     options.host = std::move(host);
     options.port = port;
-    for (const std::string& spec : faults) {
-      options.faults.push_back(ServerFault(spec));
+    for (const std::string& text : faults) {
+      options.faults.push_back(ServerFault(text));
     }
     server = std::make_unique<sim::ProgramServer>(sim::Catalogue::Default(), options);
     server->Start();
