@@ -3,7 +3,9 @@
 #include <memory>
 #include <type_traits>
 
-#include "app/WinApi.h"
+#include <windows.h>
+
+#include <commctrl.h>
 
 namespace brintel::app {
 

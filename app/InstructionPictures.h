@@ -2,8 +2,10 @@
 
 #include <cstdint>
 
+#include <windows.h>
 #include "app/Handles.h"
-#include "app/WinApi.h"
+
+#include <commctrl.h>
 
 namespace brintel::app {
 

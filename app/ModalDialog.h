@@ -1,6 +1,8 @@
 #pragma once
 
-#include "app/WinApi.h"
+#include <windows.h>
+
+#include <commctrl.h>
 
 namespace brintel::app {
 

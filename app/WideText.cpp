@@ -3,7 +3,9 @@
 #include <limits>
 #include <vector>
 
-#include "app/WinApi.h"
+#include <windows.h>
+
+#include <commctrl.h>
 
 namespace brintel::app {
 namespace {

@@ -10,7 +10,12 @@ int HexValue(std::string_view text, std::ptrdiff_t position) {
   if (position < 0 || position >= static_cast<std::ptrdiff_t>(text.size())) {
     return -1;
   }
-  const char c = text[static_cast<std::size_t>(position)];
+  return HexDigitValue(text[static_cast<std::size_t>(position)]);
+}
+
+}  // namespace
+
+int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
   }
@@ -22,8 +27,6 @@ int HexValue(std::string_view text, std::ptrdiff_t position) {
   }
   return -1;
 }
-
-}  // namespace
 
 std::uint8_t ReadDigitPair(std::string_view text, std::ptrdiff_t position) {
   const int high = HexValue(text, position);

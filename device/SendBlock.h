@@ -18,6 +18,9 @@ inline constexpr std::size_t PROGRAM_SIZE = BLOCK_SIZE * static_cast<std::size_t
 // In the order of sending: SendBlock[k] carries block position 514 - k.
 using SendBlock = std::array<std::uint8_t, BLOCK_SIZE>;
 
+// The value of one hex digit (0-9, A-F, a-f); -1 for any other character.
+int HexDigitValue(char c);
+
 // The two characters at `position` read as hex: the run of 0, 1 or 2 hex
 // digits at the start; characters past the end of the text end the run.
 std::uint8_t ReadDigitPair(std::string_view text, std::ptrdiff_t position);

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "device/SendBlock.h"
 #include "server/ProgramPackage.h"
 #include "sim/server/PackageBuilder.h"
 
@@ -34,19 +35,6 @@ std::string ErrorPage(int status, std::string_view reason, std::string_view text
          std::string(text) + "</p></body></html>\r\n";
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
 // Only "%XX" is decoded. The library's own decoding turns "+" into a blank and
 // "%uXXXX" into UTF-8; neither belongs here: names are raw GBK bytes and a "+"
 // in a name is a "+".
@@ -55,8 +43,8 @@ std::string PercentDecode(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size()) {
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
+      const int high = HexDigitValue(text[i + 1]);
+      const int low = HexDigitValue(text[i + 2]);
       if (high >= 0 && low >= 0) {
         out += static_cast<char>(high * 16 + low);
         i += 2;
@@ -99,7 +87,7 @@ std::vector<std::pair<std::string, std::string>> DecodeQuery(std::string_view ta
 std::string OtherDeviceId(std::string_view deviceId) {
   std::uint64_t value = 0;
   for (const char c : deviceId) {
-    value = value * 16 + static_cast<std::uint64_t>(HexValue(c));
+    value = value * 16 + static_cast<std::uint64_t>(HexDigitValue(c));
   }
   ++value;
   static constexpr char kHex[] = "0123456789ABCDEF";

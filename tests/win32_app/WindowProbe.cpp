@@ -10,8 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include <windows.h>
 #include "app/WideText.h"
-#include "app/WinApi.h"
+
+#include <commctrl.h>
 #include "engine/Messages.h"
 
 namespace {

@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include "ModalScript.h"
 #include "app/ProgramChoiceDialog.h"
 #include "app/UpgradeDialog.h"
 #include "app/WideText.h"
-#include "app/WinApi.h"
+
+#include <commctrl.h>
 #include "engine/Messages.h"
 #include "res/resource.h"
 

@@ -10,12 +10,6 @@
 #include "device/SerialLink.h"
 #include "device/win32/Win32SerialPort.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace brintel::testing {

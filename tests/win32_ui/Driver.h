@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
 #include "PictureLayout.h"
 #include "RemoteUi.h"
 #include "Transcript.h"
-#include "app/WinApi.h"
+
+#include <commctrl.h>
 
 namespace brintel::testing {
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/WinApi.h"
+#include <windows.h>
+
+#include <commctrl.h>
 
 namespace brintel::testing {
 

@@ -1,6 +1,6 @@
 #include "Screen.h"
 
-// WinApi.h leaves out the OLE headers that GDI+ needs.
+// WIN32_LEAN_AND_MEAN leaves out the OLE headers that GDI+ needs.
 #include <objidl.h>
 //
 #include <gdiplus.h>

@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include <windows.h>
 #include "Image.h"
-#include "app/WinApi.h"
+
+#include <commctrl.h>
 
 namespace brintel::testing {
 

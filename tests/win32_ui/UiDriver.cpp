@@ -28,11 +28,13 @@
 #include <thread>
 #include <vector>
 
+#include <windows.h>
 #include "RemoteUi.h"
 #include "Scenarios.h"
 #include "Transcript.h"
 #include "app/WideText.h"
-#include "app/WinApi.h"
+
+#include <commctrl.h>
 // After the Windows headers it builds on.
 #include <shellapi.h>
 
