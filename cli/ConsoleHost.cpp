@@ -114,6 +114,7 @@ void ConsoleHost::Finish() {
 }
 
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption) {
+  lastMessage_ = text;
   ClearLiveLine();
   out_ << '[' << caption << "] " << text << '\n' << std::flush;
   if (!settings_.yes && settings_.canAsk) {

@@ -41,6 +41,8 @@ class ConsoleHost : public UpgradeHost {
 
   bool timerRunning() const { return timerRunning_; }
   Refusal refusal() const { return refusal_; }
+  // The text of the latest message box; empty before the first.
+  const std::string& lastMessage() const { return lastMessage_; }
 
   // A note that is no message box of the run (a hint, the reason for giving up).
   void Note(const std::string& text);
@@ -66,6 +68,7 @@ class ConsoleHost : public UpgradeHost {
   bool timerRunning_ = false;
   bool liveLineShown_ = false;
   Refusal refusal_ = Refusal::kNone;
+  std::string lastMessage_;
   std::optional<std::chrono::steady_clock::time_point> firstBlockAt_;
   std::chrono::steady_clock::duration perBlock_{};
 };

@@ -41,8 +41,9 @@ void DeviceLink::ClosePort() {
 
 DeviceLink::IdentifyResult DeviceLink::IdentifyStep(bool transferPhase, std::string& statusText) {
   if (step_ == STEP_PROBE) {
-    Probe(statusText);
-  } else if (step_ < STEP_REPLY_TIMEOUT) {
+    return Probe(statusText);
+  }
+  if (step_ < STEP_REPLY_TIMEOUT) {
     WaitForReply();
   } else if (step_ > STEP_REPLY_TIMEOUT && step_ < STEP_FRAME_TIMEOUT) {
     return CollectFrame(transferPhase, statusText);
@@ -52,7 +53,7 @@ DeviceLink::IdentifyResult DeviceLink::IdentifyStep(bool transferPhase, std::str
   return IdentifyResult::kPending;
 }
 
-void DeviceLink::Probe(std::string& statusText) {
+DeviceLink::IdentifyResult DeviceLink::Probe(std::string& statusText) {
   pause_(PROBE_PAUSE_MS);
   if (!identified_) {
     statusText = messages::kSearching;
@@ -62,21 +63,33 @@ void DeviceLink::Probe(std::string& statusText) {
     }
     if (portCount_ == 0 || !port_.OpenPort(portTable_[portIndex_])) {
       ++portIndex_;
-      return;
+      return IdentifyResult::kPending;
     }
   }
-  DrainInput(port_);
+  Drain();
   if (!SendByte(port_, PROBE_BYTE, pause_)) {
-    LosePort();
-    return;
+    return LosePort() ? IdentifyResult::kPortLost : IdentifyResult::kPending;
   }
   step_ = STEP_REPLY_FIRST;
+  return IdentifyResult::kPending;
+}
+
+bool DeviceLink::Read(std::uint8_t& byte) {
+  if (!port_.ReadByte(byte)) {
+    return false;
+  }
+  ++bytesReceived_;
+  return true;
+}
+
+void DeviceLink::Drain() {
+  bytesReceived_ += DrainInput(port_);
 }
 
 void DeviceLink::WaitForReply() {
   ++step_;
   std::uint8_t byte = 0;
-  if (!port_.ReadByte(byte)) {
+  if (!Read(byte)) {
     return;
   }
   if (byte == PROBE_REPLY) {
@@ -89,7 +102,7 @@ void DeviceLink::WaitForReply() {
 
 DeviceLink::IdentifyResult DeviceLink::CollectFrame(bool transferPhase, std::string& statusText) {
   std::uint8_t byte = 0;
-  if (!port_.ReadByte(byte)) {
+  if (!Read(byte)) {
     ++step_;
     return IdentifyResult::kPending;
   }
@@ -110,7 +123,7 @@ DeviceLink::IdentifyResult DeviceLink::CollectFrame(bool transferPhase, std::str
       GiveUpProbe();
       return IdentifyResult::kPending;
     }
-  } while (port_.ReadByte(byte));
+  } while (Read(byte));
   return IdentifyResult::kPending;
 }
 
@@ -119,7 +132,7 @@ DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(std::string& statusText) {
     identified_ = 1;
     statusText = PortName() + messages::kFound + BuildDeviceLabel();
   }
-  DrainInput(port_);
+  Drain();
   return IdentifyResult::kIdentified;
 }
 
@@ -131,17 +144,17 @@ void DeviceLink::GiveUpProbe() {
   step_ = STEP_PROBE;
 }
 
-// A port that refuses every write is gone (the display was unplugged): give it
-// up like a silent one, but also in the transfer, where the search then
-// resumes at the same port so that the display plugged in again gets the same
-// block again.
-void DeviceLink::LosePort() {
+// A port that refuses every write is gone (the display was unplugged). While
+// searching it is given up like a silent one. True when it was the identified
+// display's: the caller must end the run.
+bool DeviceLink::LosePort() {
   port_.ClosePort();
-  if (!identified_) {
-    ++portIndex_;
-  }
-  identified_ = 0;
   step_ = STEP_PROBE;
+  if (identified_) {
+    return true;
+  }
+  ++portIndex_;
+  return false;
 }
 
 void DeviceLink::EndSearch() {
@@ -166,8 +179,9 @@ void DeviceLink::PrepareBlock(std::string_view packageText, std::ptrdiff_t separ
 
 DeviceLink::TransferResult DeviceLink::TransferStep() {
   if (step_ == STEP_SEND) {
-    SendStep();
-  } else if (step_ >= STEP_ECHO_FIRST && step_ <= STEP_ECHO_LAST) {
+    return SendStep();
+  }
+  if (step_ >= STEP_ECHO_FIRST && step_ <= STEP_ECHO_LAST) {
     EchoStep();
   } else if (step_ > STEP_ECHO_LAST) {
     return AcknowledgementStep();
@@ -177,21 +191,21 @@ DeviceLink::TransferResult DeviceLink::TransferStep() {
   return TransferResult::kPending;
 }
 
-void DeviceLink::SendStep() {
+DeviceLink::TransferResult DeviceLink::SendStep() {
   for (byteIndex_ = 0; byteIndex_ < static_cast<std::int32_t>(BLOCK_SIZE); ++byteIndex_) {
     if (!SendByte(port_, sendBlock_[static_cast<std::size_t>(byteIndex_)], pause_)) {
       byteIndex_ = 0;
-      LosePort();
-      return;
+      return LosePort() ? TransferResult::kPortLost : TransferResult::kPending;
     }
   }
   byteIndex_ = 0;
   step_ = STEP_ECHO_FIRST;
+  return TransferResult::kPending;
 }
 
 void DeviceLink::EchoStep() {
   std::uint8_t byte = 0;
-  if (!port_.ReadByte(byte)) {
+  if (!Read(byte)) {
     ++step_;  // from the last echo step straight into the acknowledgement wait
     return;
   }
@@ -206,12 +220,12 @@ void DeviceLink::EchoStep() {
       step_ = STEP_ECHO_COMPLETE;  // an early acknowledgement stays queued for the next tick
       return;
     }
-  } while (port_.ReadByte(byte));
+  } while (Read(byte));
 }
 
 DeviceLink::TransferResult DeviceLink::AcknowledgementStep() {
   std::uint8_t byte = 0;
-  if (!port_.ReadByte(byte)) {
+  if (!Read(byte)) {
     step_ = step_ == STEP_ACK_LAST ? STEP_PROBE : static_cast<std::uint8_t>(step_ + 1);
     return TransferResult::kPending;
   }

@@ -21,8 +21,11 @@ class DeviceLink {
  public:
   static constexpr std::size_t PORT_SLOTS = 100;
 
-  enum class IdentifyResult { kPending, kIdentified };
-  enum class TransferResult { kPending, kAccepted };
+  // kPortLost: the identified display's port refused every write and was
+  // closed. The display lost its power with it and counts its blocks from 0
+  // again, so the run must end: sending on would write it out of step.
+  enum class IdentifyResult { kPending, kIdentified, kPortLost };
+  enum class TransferResult { kPending, kAccepted, kPortLost };
 
   DeviceLink(SerialPort& port, Pause pause);
 
@@ -68,16 +71,20 @@ class DeviceLink {
   std::uint8_t portIndex() const { return portIndex_; }
   std::uint8_t portCount() const { return portCount_; }
   const IdentityFrame& identityFrame() const { return identityFrame_; }
+  // Every byte read from the port since the program started, drained ones too.
+  std::uint64_t bytesReceived() const { return bytesReceived_; }
   const SendBlock& sendBlock() const { return sendBlock_; }
 
  private:
-  void Probe(std::string& statusText);
+  IdentifyResult Probe(std::string& statusText);
+  bool Read(std::uint8_t& byte);
+  void Drain();
   void WaitForReply();
   IdentifyResult CollectFrame(bool transferPhase, std::string& statusText);
   IdentifyResult AcceptIdentity(std::string& statusText);
   void GiveUpProbe();
-  void LosePort();
-  void SendStep();
+  bool LosePort();
+  TransferResult SendStep();
   void EchoStep();
   TransferResult AcknowledgementStep();
 
@@ -95,6 +102,7 @@ class DeviceLink {
   std::uint8_t step_ = 0;
   std::int32_t identified_ = 0;
   std::string deviceId_;
+  std::uint64_t bytesReceived_ = 0;
 };
 
 }  // namespace brintel

@@ -4,7 +4,7 @@ namespace brintel {
 namespace {
 
 // Far more than the driver's input queue holds.
-constexpr int kDrainLimit = 64 * 1024;
+constexpr std::size_t kDrainLimit = 64 * 1024;
 
 }  // namespace
 
@@ -25,10 +25,13 @@ bool SendByte(SerialPort& port, std::uint8_t byte, const Pause& pause) {
   return false;
 }
 
-void DrainInput(SerialPort& port) {
+std::size_t DrainInput(SerialPort& port) {
   std::uint8_t byte = 0;
-  for (int n = 0; n < kDrainLimit && port.ReadByte(byte); ++n) {
+  std::size_t drained = 0;
+  while (drained < kDrainLimit && port.ReadByte(byte)) {
+    ++drained;
   }
+  return drained;
 }
 
 }  // namespace brintel

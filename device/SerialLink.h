@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -19,8 +20,8 @@ inline constexpr int SEND_RETRY_LIMIT_MS = 1000;
 // port is lost.
 bool SendByte(SerialPort& port, std::uint8_t byte, const Pause& pause);
 
-// Discards the bytes queued now. Bounded, so a device that never stops sending
-// cannot hold the tick.
-void DrainInput(SerialPort& port);
+// Discards the bytes queued now and tells how many. Bounded, so a device that
+// never stops sending cannot hold the tick.
+std::size_t DrainInput(SerialPort& port);
 
 }  // namespace brintel

@@ -109,7 +109,7 @@ void UpgradeEngine::DownloadPackage() {
 
   // A package that ends before its last payload digit (a body cut short, say)
   // must never be written into the display.
-  if (responseText_.size() < PACKAGE_MIN_SIZE || !HoldsCompletePayload(responseText_)) {
+  if (responseText_.size() < PACKAGE_MIN_SIZE || !HoldsValidPayload(responseText_)) {
     host_.ShowMessage(messages::kNoPackage, messages::kCaptionError);
     ResetToIdle();
     return;
@@ -133,12 +133,37 @@ void UpgradeEngine::DownloadPackage() {
 
 void UpgradeEngine::TransferTick() {
   if (link_.step() <= 40) {
-    if (link_.IdentifyStep(true, statusText_) == DeviceLink::IdentifyResult::kIdentified) {
-      link_.PrepareBlock(responseText_, packageSeparator_, listKey_);
+    switch (link_.IdentifyStep(true, statusText_)) {
+      case DeviceLink::IdentifyResult::kIdentified:
+        link_.PrepareBlock(responseText_, packageSeparator_, listKey_);
+        break;
+      case DeviceLink::IdentifyResult::kPortLost:
+        EndLostTransfer();
+        break;
+      case DeviceLink::IdentifyResult::kPending:
+        break;
     }
-  } else if (link_.TransferStep() == DeviceLink::TransferResult::kAccepted) {
-    AcceptBlock();
+    return;
   }
+  switch (link_.TransferStep()) {
+    case DeviceLink::TransferResult::kAccepted:
+      AcceptBlock();
+      break;
+    case DeviceLink::TransferResult::kPortLost:
+      EndLostTransfer();
+      break;
+    case DeviceLink::TransferResult::kPending:
+      break;
+  }
+}
+
+// The display was unplugged mid-transfer and lost its power: plugged in again
+// it counts from block 0, so the next block would land in the wrong place.
+// Only a new run, from block 0, can write it.
+void UpgradeEngine::EndLostTransfer() {
+  host_.StopTimer();
+  host_.ShowMessage(messages::kStopMidwayHint, messages::kCaptionError);
+  ResetToIdle();
 }
 
 void UpgradeEngine::AcceptBlock() {

@@ -54,6 +54,7 @@ class UpgradeEngine {
   void TransferTick();
   void AcceptBlock();
   void CompleteTransfer();
+  void EndLostTransfer();
   void ResetToIdle();
 
   UpgradeHost& host_;

@@ -10,6 +10,7 @@
 // holding all 70 blocks, exactly the server's program when the list and the
 // package were the server's own.
 
+#include <cctype>
 #include <deque>
 #include <string>
 #include <vector>
@@ -262,9 +263,18 @@ class ScriptServer final : public HttpClient {
       case PackageForm::kLineBreaks:
         text = sim::WithLineBreaks(text, 1 + spoilAt_ % 100);
         break;
-      case PackageForm::kSpoiled:
-        text[spoilAt_ % text.size()] = spoilWith_;
+      case PackageForm::kSpoiled: {
+        // A payload digit spoiled into anything but a hex digit must keep the
+        // package out of the display.
+        const std::size_t at = spoilAt_ % text.size();
+        const std::size_t payload = PACKAGE_ID_SIZE + program_->title.size() + 7;
+        text[at] = spoilWith_;
+        if (at >= payload && at < payload + static_cast<std::size_t>(PAYLOAD_DIGITS) &&
+            std::isxdigit(static_cast<unsigned char>(spoilWith_)) == 0) {
+          packageUsable_ = false;
+        }
         break;
+      }
       case PackageForm::kCut: {
         const std::size_t complete =
             PACKAGE_ID_SIZE + program_->title.size() + 7 + static_cast<std::size_t>(PAYLOAD_DIGITS);

@@ -5,6 +5,7 @@
 // the blocks the tool prepares carry exactly that data.
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,12 @@ void CheckAnyText(FuzzInput& in) {
   }
   FUZZ_CHECK(header.leftPicture == ReadPictureId(text, header.separator + 1));
   FUZZ_CHECK(header.rightPicture == ReadPictureId(text, header.separator + 4));
-  FUZZ_CHECK(HoldsCompletePayload(text) == (size >= header.separator + 7 + PAYLOAD_DIGITS));
+  const bool wholeHex =
+      header.separator >= 0 && size >= header.separator + 7 + PAYLOAD_DIGITS &&
+      std::all_of(text.begin() + header.separator + 7,
+                  text.begin() + std::min(size, header.separator + 7 + PAYLOAD_DIGITS),
+                  [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+  FUZZ_CHECK(HoldsValidPayload(text) == wholeHex);
 
   // Three bytes hold at most "999" or "-99".
   for (const std::ptrdiff_t at : {probe, std::ptrdiff_t{-1}, size - 2, size, size + 3}) {
@@ -133,7 +139,7 @@ void CheckBuiltPackage(FuzzInput& in) {
   FUZZ_CHECK(header.title == program.title);
   FUZZ_CHECK(header.leftPicture == std::stoi(program.pictures.substr(0, 3)));
   FUZZ_CHECK(header.rightPicture == std::stoi(program.pictures.substr(3, 3)));
-  FUZZ_CHECK(HoldsCompletePayload(text));
+  FUZZ_CHECK(HoldsValidPayload(text));
   FUZZ_CHECK(text.compare(0, PACKAGE_ID_SIZE, deviceId) == 0);
   for (int b = 0; b < BLOCK_COUNT; ++b) {
     const std::vector<std::uint8_t> bytes =

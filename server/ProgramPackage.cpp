@@ -20,9 +20,16 @@ PackageHeader ReadPackageHeader(std::string_view text) {
   return header;
 }
 
-bool HoldsCompletePayload(std::string_view text) {
-  const std::ptrdiff_t end = ReadPackageHeader(text).separator + PAYLOAD_OFFSET + PAYLOAD_DIGITS;
-  return static_cast<std::ptrdiff_t>(text.size()) >= end;
+bool HoldsValidPayload(std::string_view text) {
+  const std::size_t separator = FindSeparator(text);
+  if (separator == std::string_view::npos ||
+      text.size() < separator + PAYLOAD_OFFSET + PAYLOAD_DIGITS) {
+    return false;
+  }
+  const std::string_view payload = text.substr(separator + PAYLOAD_OFFSET, PAYLOAD_DIGITS);
+  return std::all_of(payload.begin(), payload.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  });
 }
 
 std::uint16_t ReadPictureId(std::string_view text, std::ptrdiff_t position) {

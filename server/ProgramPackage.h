@@ -26,8 +26,10 @@ struct PackageHeader {
 
 PackageHeader ReadPackageHeader(std::string_view text);
 
-// True when the text reaches the last payload digit.
-bool HoldsCompletePayload(std::string_view text);
+// True when the text has its "_" and every payload position (u + 7 to
+// u + 72106) holds a hex digit of either case: only such a package may be
+// written into a display. The reading itself keeps the digit pair rule.
+bool HoldsValidPayload(std::string_view text);
 
 // Text position of the first digit of byte n of the block sent as number
 // `blockIndex`: blocks go out last segment first.

@@ -59,7 +59,7 @@ struct PlannedFault {
 
 PlannedFault PlanFault(Random& random) {
   const auto block = [&] { return std::to_string(Uniform(random, 0, 69)); };
-  switch (Uniform(random, 0, 14)) {
+  switch (Uniform(random, 0, 17)) {
     case 0:
       return {"wrong-echo", "wrong-echo:" + block() + ":" + std::to_string(Uniform(random, 0, 514)),
               true};
@@ -99,6 +99,12 @@ PlannedFault PlanFault(Random& random) {
               Uniform(random, 0, 1) != 0 ? "list:truncated-body" : "package:truncated-body", false};
     case 13:
       return {"short-body", "package:short-body", false};
+    case 14:
+      return {"silent", "silent-after:" + std::to_string(Uniform(random, 1, 69)), true};
+    case 15:
+      return {"non-hex", "package:non-hex", false};
+    case 16:
+      return {"no-separator", "package:no-separator", false};
     default:
       return {"other-device", "package:other-device", false};
   }
@@ -136,6 +142,7 @@ struct Tally {
   int completed = 0;
   int refused = 0;  // the server's answer ended the run
   int gaveUp = 0;   // no display found within the search time-out
+  int lost = 0;     // the display went mid-transfer: the run ended with the advice
   int corruptedDone = 0;
   int hangs = 0;
   int anomalies = 0;  // exit 0 without completion, or completion with exit != 0
@@ -193,8 +200,10 @@ void RunOnce(int run, const Choice& program, Random& random, const std::string& 
     outcome = exact ? "completed" : "CORRUPTED BUT REPORTED DONE";
   } else if (status != 0 && !reported) {
     const bool gaveUp = tool.err().find("no display found") != std::string::npos;
-    ++(gaveUp ? tally.gaveUp : tally.refused);
-    outcome = gaveUp ? "gave up" : "refused";
+    const bool lost =
+        !gaveUp && (tool.out() + tool.err()).find(messages::kStopMidwayHint) != std::string::npos;
+    ++(gaveUp ? tally.gaveUp : lost ? tally.lost : tally.refused);
+    outcome = gaveUp ? "gave up" : lost ? "lost midway" : "refused";
   } else {
     ++tally.anomalies;
     outcome = "ANOMALY (exit " + std::to_string(status) + ")";
@@ -213,7 +222,8 @@ void RunOnce(int run, const Choice& program, Random& random, const std::string& 
     fired += firedNow ? 1 : 0;
     faultList += " " + fault.text;
   }
-  const bool bad = outcome != "completed" && outcome != "refused" && outcome != "gave up";
+  const bool bad = outcome != "completed" && outcome != "refused" && outcome != "gave up" &&
+                   outcome != "lost midway";
   if (verbose || bad) {
     std::printf("run %d: %s, %s, faults:%s\n", run, program.utf8, outcome.c_str(),
                 faultList.empty() ? " none" : faultList.c_str());
@@ -303,8 +313,8 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_CHILDREN, &children);
   std::printf("runs: %d in %.0f s (seed %llu)\n", tally.runs, seconds,
               static_cast<unsigned long long>(seed));
-  std::printf("outcomes: completed %d, refused %d, gave up %d\n", tally.completed, tally.refused,
-              tally.gaveUp);
+  std::printf("outcomes: completed %d, refused %d, gave up %d, lost midway %d\n", tally.completed,
+              tally.refused, tally.gaveUp, tally.lost);
   std::printf("corrupted but reported done: %d\nhangs (over %.0f s): %d\nother anomalies: %d\n",
               tally.corruptedDone, deadlineSeconds, tally.hangs, tally.anomalies);
   std::printf("faults (kind: injected, fired):\n");

@@ -17,7 +17,7 @@ struct Form {
   std::size_t maxArgs;
 };
 
-constexpr std::array<Form, 9> kForms = {{
+constexpr std::array<Form, 10> kForms = {{
     {"ignore-probe", FaultKind::kIgnoreProbe, "N", 1, 1},
     {"wrong-reply", FaultKind::kWrongReply, "N", 1, 1},
     {"short-frame", FaultKind::kShortFrame, "N", 1, 1},
@@ -27,6 +27,7 @@ constexpr std::array<Form, 9> kForms = {{
     {"stray-before-ack", FaultKind::kStrayBeforeAck, "B:N", 2, 2},
     {"no-ack", FaultKind::kNoAck, "B", 1, 1},
     {"unplug-after", FaultKind::kUnplugAfter, "N[:REPLUG_MS]", 1, 2},
+    {"silent-after", FaultKind::kSilentAfter, "N", 1, 1},
 }};
 
 constexpr int kLastBlock = BLOCK_COUNT - 1;
@@ -113,6 +114,9 @@ ParsedFault ParseFault(std::string_view text) {
     case FaultKind::kUnplugAfter:
       ranges = {{{"N", 1, BLOCK_COUNT}, {"REPLUG_MS", 0, kMaxReplugMs}}};
       break;
+    case FaultKind::kSilentAfter:
+      ranges = {{{"N", 1, BLOCK_COUNT - 1}}};
+      break;
   }
   std::array<int, 2> values{};
   for (std::size_t i = 0; i < argCount; ++i) {
@@ -141,6 +145,7 @@ ParsedFault ParseFault(std::string_view text) {
       break;
     case FaultKind::kRetryBlock:
     case FaultKind::kNoAck:
+    case FaultKind::kSilentAfter:
       fault.block = values[0];
       break;
     case FaultKind::kUnplugAfter:
@@ -174,6 +179,7 @@ std::string FormatFault(const Fault& fault) {
       break;
     case FaultKind::kRetryBlock:
     case FaultKind::kNoAck:
+    case FaultKind::kSilentAfter:
       add(fault.block);
       break;
     case FaultKind::kUnplugAfter:

@@ -19,12 +19,13 @@ enum class FaultKind {
   kStrayBeforeAck,  // stray-before-ack:B:N    N other bytes before the acceptance
   kNoAck,           // no-ack:B                echo complete, then silence
   kUnplugAfter,     // unplug-after:N[:MS]     gone after N acceptances, back after MS
+  kSilentAfter,     // silent-after:N          no power after N acceptances, port stays
 };
 
 struct Fault {
   FaultKind kind = FaultKind::kIgnoreProbe;
   int remaining = 1;  // times it still fires: N for the probe faults, once for the others
-  int block = 0;      // B; for unplug-after the number of accepted blocks
+  int block = 0;      // B; for unplug-after and silent-after the number of accepted blocks
   int amount = 0;     // wrong-echo: the wire position; stray-before-ack: how many bytes
   std::optional<std::chrono::milliseconds> replugAfter;  // unplug-after only
   int fired = 0;

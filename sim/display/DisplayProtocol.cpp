@@ -57,6 +57,9 @@ DisplayProtocol::DisplayProtocol(Settings settings)
 
 void DisplayProtocol::OnByte(std::uint8_t byte, Clock::time_point at, Reaction& reaction) {
   OnClock(at, reaction);
+  if (powerless_) {
+    return;
+  }
   switch (state_) {
     case State::kAwaitingProbe:
       if (byte == PROBE_BYTE) {
@@ -104,6 +107,17 @@ void DisplayProtocol::OnLineLost(std::string_view why, Reaction& reaction) {
       }
       break;
   }
+}
+
+void DisplayProtocol::OnPowerLost(Reaction& reaction) {
+  OnLineLost("power lost", reaction);
+  if (accepted_ > 0 || complete_) {
+    reaction.notes.push_back("power lost: " + std::to_string(accepted_) + " blocks forgotten");
+  }
+  std::fill(program_.begin(), program_.end(), std::uint8_t{0xFF});
+  accepted_ = 0;
+  complete_ = false;
+  powerless_ = false;
 }
 
 void DisplayProtocol::OnProbe(Clock::time_point at, Reaction& reaction) {
@@ -209,6 +223,10 @@ void DisplayProtocol::AcceptBlock(Reaction& reaction) {
     ++counters_.programsCompleted;
     reaction.programComplete = true;
     reaction.notes.push_back("program complete");
+  }
+  if (Fire(FaultKind::kSilentAfter, accepted_) != nullptr) {
+    powerless_ = true;
+    reaction.notes.push_back("silent from now on, the port still there (silent-after)");
   }
   if (const Fault* unplug = Fire(FaultKind::kUnplugAfter, accepted_)) {
     reaction.unplug = true;

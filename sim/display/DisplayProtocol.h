@@ -67,6 +67,11 @@ class DisplayProtocol {
   // lost, and the next byte is read as a probe would be.
   void OnLineLost(std::string_view why, Reaction& reaction);
 
+  // Unplugged: the display hangs on its USB cable, so it loses its power and
+  // with it every block it took; it counts again from block 0 when it is back.
+  // A tool that only closes its port leaves the display powered (OnLineLost).
+  void OnPowerLost(Reaction& reaction);
+
   const std::vector<std::uint8_t>& Program() const { return program_; }
   bool Complete() const { return complete_; }
   bool AwaitingProbe() const { return state_ == State::kAwaitingProbe; }
@@ -94,6 +99,7 @@ class DisplayProtocol {
   State state_ = State::kAwaitingProbe;
   std::vector<std::uint8_t> block_;  // wire order, as received
   bool echoSpoiled_ = false;
+  bool powerless_ = false;  // silent-after fired: nothing is answered until a power cycle
   Clock::time_point deadline_{};
   std::vector<std::uint8_t> program_;
   int accepted_ = 0;

@@ -468,7 +468,7 @@ void DisplaySimulator::DoUnplug(std::vector<std::string>& notes) {
   input_.clear();
   output_.clear();
   reaction_.Clear();
-  protocol_.OnLineLost("unplugged", reaction_);
+  protocol_.OnPowerLost(reaction_);
   notes.insert(notes.end(), reaction_.notes.begin(), reaction_.notes.end());
   notes.push_back("unplugged");
   if (replugAfterUnplug_) {

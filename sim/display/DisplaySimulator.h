@@ -68,11 +68,13 @@ class DisplaySimulator {
   bool ToolAttached() const;
 
   // Like pulling the adapter out: the line closes, the tool's reads and writes
-  // fail and the link disappears. Returns once done. No effect when unplugged.
+  // fail, the link disappears and the display forgets its blocks (it loses its
+  // power). Returns once done. No effect when unplugged.
   void Unplug();
 
   // Like plugging it back: a new pty (or the device opened again) and the link
-  // pointed at it. Program and block count survive. Returns once done.
+  // pointed at it. The display lost its power while unplugged: it holds no
+  // block and counts from block 0 again. Returns once done.
   void Replug();
   bool Plugged() const;
 

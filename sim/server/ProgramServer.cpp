@@ -18,6 +18,7 @@
 
 #include "device/SendBlock.h"
 #include "server/ProgramPackage.h"
+#include "server/Separator.h"
 #include "sim/server/PackageBuilder.h"
 
 namespace brintel::sim {
@@ -25,7 +26,6 @@ namespace {
 
 constexpr const char* kTextType = "text/plain; charset=gbk";
 constexpr const char* kHtmlType = "text/html; charset=gbk";
-constexpr std::size_t kFaultKinds = 9;
 constexpr std::size_t kKeyAreaSize = 32;
 
 // Error pages hold no "_", so the tool can never take one for a list.
@@ -198,7 +198,7 @@ struct ProgramServer::Impl {
   std::condition_variable stopSignal;
   bool stopping = false;
   std::vector<ServerFault> faults;
-  std::array<int, kFaultKinds> fired{};
+  std::array<int, kServerFaultKindCount> fired{};
   std::vector<RecordedRequest> requests;
 };
 
@@ -287,6 +287,13 @@ ProgramServer::Impl::Reply ProgramServer::Impl::Plan(RecordedRequest& record) {
       label = OtherDeviceId(*id);
     }
     reply.body = BuildPackage(label, catalogue.ListKeyFor(label), *program);
+    const std::size_t separator = FindSeparator(reply.body);
+    if (take(ServerFaultKind::kNoSeparator)) {
+      reply.body.erase(separator, 1);
+    }
+    if (take(ServerFaultKind::kNonHex)) {
+      reply.body[separator + PAYLOAD_OFFSET + PAYLOAD_DIGITS / 2] = 'G';
+    }
     if (take(ServerFaultKind::kShortBody)) {
       reply.body.resize(PACKAGE_MIN_SIZE - 1);
     }

@@ -10,20 +10,23 @@ namespace {
 struct KindInfo {
   ServerFaultKind kind;
   std::string_view name;
-  FaultTarget natural;  // what it can hit; kBoth when either
+  FaultTarget natural;  // what it hits without a target
+  FaultTarget allowed;  // what it can hit; kBoth when either
 };
 
-constexpr std::array<KindInfo, 9> kKinds = {{
-    {ServerFaultKind::kNoSeparator, "no-separator", FaultTarget::kList},
-    {ServerFaultKind::kEmptyKey, "empty-key", FaultTarget::kList},
-    {ServerFaultKind::kLongKey, "long-key", FaultTarget::kList},
-    {ServerFaultKind::kShortBody, "short-body", FaultTarget::kPackage},
-    {ServerFaultKind::kOtherDevice, "other-device", FaultTarget::kPackage},
-    {ServerFaultKind::kTruncatedBody, "truncated-body", FaultTarget::kBoth},
-    {ServerFaultKind::kErrorPage, "error-page", FaultTarget::kBoth},
-    {ServerFaultKind::kSlow, "slow", FaultTarget::kBoth},
-    {ServerFaultKind::kDropConnection, "drop-connection", FaultTarget::kBoth},
-}};
+constexpr KindInfo kKinds[] = {
+    {ServerFaultKind::kNoSeparator, "no-separator", FaultTarget::kList, FaultTarget::kBoth},
+    {ServerFaultKind::kEmptyKey, "empty-key", FaultTarget::kList, FaultTarget::kList},
+    {ServerFaultKind::kLongKey, "long-key", FaultTarget::kList, FaultTarget::kList},
+    {ServerFaultKind::kShortBody, "short-body", FaultTarget::kPackage, FaultTarget::kPackage},
+    {ServerFaultKind::kNonHex, "non-hex", FaultTarget::kPackage, FaultTarget::kPackage},
+    {ServerFaultKind::kOtherDevice, "other-device", FaultTarget::kPackage, FaultTarget::kPackage},
+    {ServerFaultKind::kTruncatedBody, "truncated-body", FaultTarget::kBoth, FaultTarget::kBoth},
+    {ServerFaultKind::kErrorPage, "error-page", FaultTarget::kBoth, FaultTarget::kBoth},
+    {ServerFaultKind::kSlow, "slow", FaultTarget::kBoth, FaultTarget::kBoth},
+    {ServerFaultKind::kDropConnection, "drop-connection", FaultTarget::kBoth, FaultTarget::kBoth},
+};
+static_assert(std::size(kKinds) == kServerFaultKindCount, "one row per kind");
 
 constexpr std::string_view TargetName(FaultTarget target) {
   switch (target) {
@@ -70,9 +73,9 @@ FaultParse ParseServerFault(std::string_view text) {
     ServerFault fault;
     fault.kind = info.kind;
     fault.target = target.value_or(info.natural);
-    if (info.natural != FaultTarget::kBoth && fault.target != info.natural) {
+    if (info.allowed != FaultTarget::kBoth && fault.target != info.allowed) {
       return Fail(text, std::string(info.name) + " applies to the " +
-                            std::string(TargetName(info.natural)) + " only");
+                            std::string(TargetName(info.allowed)) + " only");
     }
     if (info.kind == ServerFaultKind::kSlow) {
       int ms = -1;

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--fault", faultTexts,
                  "[list:|package:|both:]KIND, KIND one of no-separator, empty-key, long-key, "
-                 "short-body, other-device, truncated-body, error-page, slow:MS, "
+                 "short-body, non-hex, other-device, truncated-body, error-page, slow:MS, "
                  "drop-connection; repeatable");
   app.add_flag("--no-line-breaks", noLineBreaks, "send packages as one line");
   app.add_flag("--list-line-breaks", listLineBreaks, "break lists every 64 bytes too");

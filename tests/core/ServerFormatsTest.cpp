@@ -113,16 +113,23 @@ TEST(PackageHeader, PictureIdsReadLikeAtoi) {
   EXPECT_EQ(ReadPictureId("12", 5), 0);
 }
 
-TEST(PackageHeader, CompletePayloadReachesItsLastDigit) {
+// Only a package whose every payload position holds a hex digit may be written.
+TEST(PackageHeader, ValidPayloadNeedsItsSeparatorAndAHexDigitAtEveryPosition) {
   const std::string head = "0123456789ABCDEFabc_139140";  // u = 19
-  std::string text = head + std::string(72100, '0');
+  std::string text = head + std::string(72099, 'a') + "F";
   EXPECT_EQ(text.size(), 19u + 72107u);
-  EXPECT_TRUE(HoldsCompletePayload(text));
+  EXPECT_TRUE(HoldsValidPayload(text));
+  EXPECT_TRUE(HoldsValidPayload(text + "trailer: anything"));
   text.pop_back();
-  EXPECT_FALSE(HoldsCompletePayload(text));
-  // Without any "_" the payload starts at 6 and needs 72106 bytes.
-  EXPECT_TRUE(HoldsCompletePayload(std::string(72106, '0')));
-  EXPECT_FALSE(HoldsCompletePayload(std::string(72105, '0')));
+  EXPECT_FALSE(HoldsValidPayload(text)) << "one digit short";
+  text += "0";
+  for (const std::size_t position : {std::size_t{26}, std::size_t{40000}, std::size_t{72125}}) {
+    std::string spoiled = text;
+    spoiled[position] = 'G';
+    EXPECT_FALSE(HoldsValidPayload(spoiled)) << position;
+  }
+  EXPECT_FALSE(HoldsValidPayload(std::string(80000, '0'))) << "no separator";
+  EXPECT_FALSE(HoldsValidPayload("0123456789ABCDEF" + std::string(80000, 'X')));
 }
 
 }  // namespace

@@ -246,41 +246,62 @@ TEST_F(TransferPhase, StopKeepsTheCountUntilTheNextTransferBegins) {
             program);
 }
 
-TEST_F(TransferPhase, DisplayUnpluggedMidBlockIsSearchedForAndGetsTheSameBlockAgain) {
-  ReachTransfer();
-  for (int b = 0; b < 2; ++b) {
-    Identify();
-    h.Tick(3);
+// The display loses its power with its port and counts from block 0 again:
+// the run ends with the advice, and only a new run, from block 0, writes it.
+TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlockZero) {
+  for (const bool atTheProbe : {false, true}) {
+    SCOPED_TRACE(atTheProbe ? "lost at the probe" : "lost as the block goes out");
+    ReachTransfer();
+    for (int b = 0; b < 2; ++b) {
+      Identify();
+      h.Tick(3);
+    }
+    if (!atTheProbe) {
+      Identify();
+    }
+    h.port.writesFail = true;
+    h.pausedMs = 0;
+    h.host.log.clear();
+    h.Tick();
+    EXPECT_LE(h.pausedMs, 2 + SEND_RETRY_LIMIT_MS + 10) << "the tick gave up within about a second";
+    EXPECT_EQ(h.host.messages,
+              (std::vector<std::string>{std::string("Error|") + messages::kStopMidwayHint}));
+    ASSERT_GE(h.host.log.size(), 2u);
+    EXPECT_EQ(h.host.log[0], "timer stop") << "no message box with the timer running";
+    EXPECT_FALSE(h.port.IsOpen());
+    EXPECT_FALSE(h.host.timerRunning);
+    EXPECT_EQ(h.engine.phase(), PHASE_SEARCH);
+    EXPECT_EQ(h.host.statusControl, "");
+    EXPECT_EQ(h.host.progress, 2) << "the bar keeps its place until the next acceptance";
+    h.Tick(5);
+    EXPECT_EQ(display.blocks.size(), atTheProbe ? 2u : 3u) << "nothing more goes out";
+
+    h.port.writesFail = false;
+    h.host.messages.clear();
+    h.engine.OnStart();
+    h.Tick(5);
+    ASSERT_EQ(h.engine.phase(), PHASE_TRANSFER) << "a whole new run, from the search";
+    display.blocks.clear();
+    h.TickWhileRunning(10000);
+    EXPECT_TRUE(h.engine.completed());
+    EXPECT_EQ(display.blocks.size(), 70u);
+    EXPECT_EQ(ProgramFromBlocks(display.blocks), program);
   }
-  Identify();
-  h.port.writesFail = true;  // unplugged just before the block goes out
+}
+
+// Before the display is identified in the transfer nothing has been written:
+// a port lost then is searched past as in the search phase.
+TEST_F(TransferPhase, PortLostBeforeTheDisplayIsFoundAgainIsSearchedPast) {
+  ReachTransfer();
+  h.port.failWrites = 1000000;
   h.Tick();
-  EXPECT_FALSE(h.port.IsOpen());
-  EXPECT_FALSE(h.engine.link().identified());
-  EXPECT_EQ(h.engine.link().step(), 0);
-  EXPECT_LE(h.pausedMs, 2 * 5 + SEND_RETRY_LIMIT_MS + 10)
-      << "the tick gave up within about a second";
-  EXPECT_TRUE(h.host.timerRunning);
   EXPECT_TRUE(h.host.messages.empty());
-
-  h.port.unopenable = {"COM3"};
-  h.Tick();
-  EXPECT_EQ(h.host.statusControl, messages::kSearching);
-  const int scans = h.port.scans;
-  h.Tick();  // the list is used up: rescan
-  EXPECT_EQ(h.port.scans, scans + 1);
-
-  h.port.unopenable.clear();  // plugged in again
-  h.port.writesFail = false;
-  display.blocks.clear();
+  EXPECT_TRUE(h.host.timerRunning);
+  EXPECT_EQ(h.engine.link().portIndex(), 1);
+  h.port.failWrites = 0;
   h.TickWhileRunning(10000);
   EXPECT_TRUE(h.engine.completed());
-  ASSERT_EQ(display.blocks.size(), 68u);
-  // Blocks 2..69, which carry segments 67 down to 0, arrived after the replug.
-  std::vector<std::vector<std::uint8_t>> accepted(2, std::vector<std::uint8_t>(BLOCK_SIZE));
-  accepted.insert(accepted.end(), display.blocks.begin(), display.blocks.end());
-  const std::vector<std::uint8_t> received = ProgramFromBlocks(accepted);
-  EXPECT_TRUE(std::equal(program.begin(), program.begin() + 68 * BLOCK_SIZE, received.begin()));
+  EXPECT_EQ(ProgramFromBlocks(display.blocks), program);
 }
 
 }  // namespace

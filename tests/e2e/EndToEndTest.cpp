@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "Subprocess.h"
 #include "engine/Messages.h"
@@ -32,6 +33,15 @@ const std::string kProgramError = "[Error] Program error!";
 const std::string kFail = "[Error] fail";
 const std::string kNoList = std::string("[Error] ") + messages::kNoList;
 const std::string kNoPackage = std::string("[Error] ") + messages::kNoPackage;
+const std::string kLostMidway = std::string("[Error] ") + messages::kStopMidwayHint;
+const std::string kAdviceNote = std::string("brintel-cli: ") + messages::kStopMidwayHint;
+
+std::string LastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+  }
+  return text.substr(text.rfind('\n') + 1);  // npos + 1 is 0: a single line
+}
 
 struct Result {
   int status = -1;
@@ -193,6 +203,8 @@ TEST_F(EndToEnd, PackageFailuresShowTheirMessagesAndWriteNothing) {
       {"package:truncated-body", {kUnplug, kProgramError, kFail, kNoPackage}},
       {"package:drop-connection", {kUnplug, kProgramError, kFail, kNoPackage}},
       {"package:error-page", {kUnplug, kNoPackage}},
+      {"package:non-hex", {kUnplug, kNoPackage}},
+      {"package:no-separator", {kUnplug, kNoPackage}},
       {"package:other-device", {kUnplug}},
   };
   StartDisplay();
@@ -263,26 +275,42 @@ std::string UniqueLink(const char* name) {
   return ::testing::TempDir() + "/brintel-e2e-" + name + "-" + std::to_string(getpid());
 }
 
-TEST_F(EndToEnd, DisplayUnpluggedMidTransferIsNeverReportedDone) {
-  StartDisplay({"unplug-after:10"}, UniqueLink("unplugged"));
+// Unplugged, the display loses its power and counts from block 0 again: the
+// run must end there, and only a whole new run writes it.
+TEST_F(EndToEnd, DisplayUnpluggedMidTransferEndsTheRunAndARunAfterThePowerCycleCompletes) {
+  StartDisplay({"unplug-after:20:300"}, UniqueLink("unplugged"));
   StartServer();
-  const auto started = std::chrono::steady_clock::now();
-  const Result r = Run({"--yes", "--program", "Standard", "--search-timeout", "2"});
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
-  EXPECT_EQ(r.Messages(), (Lines{kUnplug, kPlugIn}));
-  EXPECT_NE(r.err.find("no display found within 2 s"), std::string::npos) << r.err;
-  EXPECT_EQ(display->Counters().blocksAccepted, 10u);
+  const Result lost = Run({"--yes", "--program", "City & Highway", "--search-timeout", "5"});
+  EXPECT_EQ(lost.status, 1) << lost.out << lost.err;
+  EXPECT_EQ(lost.Messages(), (Lines{kUnplug, kPlugIn, kLostMidway}));
+  EXPECT_EQ(LastLine(lost.out), kLostMidway);
   EXPECT_FALSE(display->Complete());
+
+  for (int i = 0; i < 100 && !display->Plugged(); ++i) {
+    std::this_thread::sleep_for(20ms);  // plugged in again after 300 ms
+  }
+  ASSERT_TRUE(display->Plugged());
+  const Result again = Run({"--yes", "--program", "City & Highway", "--search-timeout", "5"});
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  ExpectProgramWritten("City & Highway");
+  EXPECT_EQ(again.Messages(), (Lines{kUnplug, kPlugIn, kCompleted}));
 }
 
-TEST_F(EndToEnd, DisplayPluggedInAgainGetsTheRestOfTheProgram) {
-  StartDisplay({"unplug-after:10:300"}, UniqueLink("replugged"));
+// The adapter stays, the display behind it has no power: nothing answers.
+TEST_F(EndToEnd, IdentifiedDisplayThatFallsSilentIsGivenUpAfterTheSearchTimeout) {
+  StartDisplay({"silent-after:5"});
   StartServer();
-  const Result r = Run({"--yes", "--program", "City & Highway", "--search-timeout", "5"});
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  ExpectProgramWritten("City & Highway");
-  EXPECT_EQ(r.Messages(), (Lines{kUnplug, kPlugIn, kCompleted}));
+  Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
+                  "--program", "Standard", "--search-timeout", "3"});
+  ASSERT_TRUE(cli.ReadUntil(
+      [](const std::string& out) { return out.find("progress 5/70") != std::string::npos; }, 30s));
+  const auto silentFrom = std::chrono::steady_clock::now();
+  EXPECT_EQ(cli.Wait(10s), 1) << cli.out() << cli.err();
+  EXPECT_LT(std::chrono::steady_clock::now() - silentFrom, 4s);
+  EXPECT_NE(cli.err().find("the display has not answered for 3 s"), std::string::npos) << cli.err();
+  EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
+  EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
+  EXPECT_EQ(display->Counters().blocksAccepted, 5u);
 }
 
 TEST_F(EndToEnd, UsageAndRefusals) {
@@ -317,6 +345,7 @@ TEST_F(EndToEnd, InterruptIsStop) {
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(10s), 130);
   EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
+  EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
   EXPECT_FALSE(display->Complete());
 }
 

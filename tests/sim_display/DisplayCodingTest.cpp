@@ -41,7 +41,7 @@ TEST(FaultText, EveryFormIsReadAndWrittenBackTheSame) {
   for (const std::string text :
        {"ignore-probe:3", "wrong-reply:1", "short-frame:2", "invalid-frame:4", "wrong-echo:69:514",
         "retry-block:0", "stray-before-ack:7:2", "no-ack:12", "unplug-after:70",
-        "unplug-after:5:250"}) {
+        "unplug-after:5:250", "silent-after:20"}) {
     const ParsedFault parsed = ParseFault(text);
     ASSERT_TRUE(parsed.fault) << text << ": " << parsed.error;
     EXPECT_EQ(FormatFault(*parsed.fault), text);

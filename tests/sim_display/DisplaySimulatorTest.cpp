@@ -242,14 +242,18 @@ TEST_F(SimulatedDisplay, ServesOnAGivenSerialDevice) {
   ::close(master);
 }
 
-TEST_F(SimulatedDisplay, UnplugFailsTheToolsLineAndReplugServesTheSameLinkAgain) {
+// Unplugging is a power cycle: the display comes back empty and takes the next
+// block it gets as its block 0.
+TEST_F(SimulatedDisplay, UnplugFailsTheToolsLineAndReplugServesAnEmptyDisplayOnTheSameLink) {
   DisplayOptions options;
   options.linkPath = (dir / "ttyUSB0").string();
   StartDisplay(options);
   ASSERT_EQ(display->PortPath(), options.linkPath);
+  const Bytes erased = display->Program();
   Tool tool(options.linkPath);
   ASSERT_TRUE(tool.opened());
   EXPECT_EQ(Transfer(tool, 0), Accepted(0));
+  EXPECT_EQ(Transfer(tool, 1), Accepted(1));
 
   display->Unplug();
   EXPECT_FALSE(tool.port().WriteByte(PROBE_BYTE));
@@ -258,12 +262,14 @@ TEST_F(SimulatedDisplay, UnplugFailsTheToolsLineAndReplugServesTheSameLinkAgain)
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(options.linkPath)));
   EXPECT_FALSE(Tool(options.linkPath).opened());
 
+  EXPECT_EQ(display->Program(), erased);
+
   display->Replug();
   Tool again(options.linkPath);
   ASSERT_TRUE(again.opened());
-  EXPECT_EQ(Transfer(again, 1), Accepted(1));
-  EXPECT_EQ(Segment(display->Program(), 69), Segment(program, 69));
-  EXPECT_EQ(Segment(display->Program(), 68), Segment(program, 68));
+  EXPECT_EQ(Transfer(again, 2), Accepted(2));
+  EXPECT_EQ(Segment(display->Program(), 69), Segment(program, 67));  // block 2 taken as block 0
+  EXPECT_EQ(Segment(display->Program(), 68), Segment(erased, 68));
 }
 
 TEST_F(SimulatedDisplay, UnplugAfterFaultHangsUpBehindTheAcknowledgementAndComesBack) {

@@ -30,7 +30,7 @@ TEST(PackageBuilder, DisplayRecoversEveryProgramFromItsPackage) {
       EXPECT_EQ(header.title, program.title);
       EXPECT_EQ(header.leftPicture, std::stoi(program.pictures.substr(0, 3)));
       EXPECT_EQ(header.rightPicture, std::stoi(program.pictures.substr(3)));
-      EXPECT_TRUE(HoldsCompletePayload(text));
+      EXPECT_TRUE(HoldsValidPayload(text));
       EXPECT_EQ(DisplayProgram(text, id, key), program.data);
     }
   }

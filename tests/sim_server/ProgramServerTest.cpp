@@ -89,7 +89,7 @@ TEST_F(ProgramServerTest, EveryPackageDeKeysToTheProgramTheDisplayMustHold) {
     const PackageHeader header = ReadPackageHeader(text);
     EXPECT_EQ(header.title, program.title);
     EXPECT_EQ(header.leftPicture * 1000 + header.rightPicture, std::stoi(program.pictures));
-    EXPECT_TRUE(HoldsCompletePayload(text));
+    EXPECT_TRUE(HoldsValidPayload(text));
     EXPECT_EQ(DisplayProgram(text, kDeviceId, key), server_->ExpectedProgram(program.name));
   }
 }

@@ -28,8 +28,9 @@ TEST(ServerFaultParse, TargetDefaultsToWhatTheFaultCanHit) {
 
 TEST(ServerFaultParse, TextOfEveryFaultParsesBack) {
   for (const std::string_view text :
-       {"no-separator", "empty-key", "long-key", "short-body", "other-device", "truncated-body",
-        "list:error-page", "package:slow:0", "both:slow:1500", "package:drop-connection"}) {
+       {"no-separator", "package:no-separator", "empty-key", "long-key", "short-body", "non-hex",
+        "other-device", "truncated-body", "list:error-page", "package:slow:0", "both:slow:1500",
+        "package:drop-connection"}) {
     const ServerFault fault = Parsed(text);
     EXPECT_EQ(Parsed(FaultText(fault)), fault) << text;
   }

@@ -1,12 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
 #include "SimServerSupport.h"
 #include "server/ProgramList.h"
 #include "server/ProgramPackage.h"
+#include "server/Separator.h"
 #include "server/posix/CurlHttpClient.h"
 #include "sim/server/ProgramServer.h"
 
@@ -72,7 +74,7 @@ TEST_F(ServerFaultsTest, ListFaultsBreakTheKeyOrTheSeparator) {
 
   // List faults leave the package alone.
   const HttpResponse package = Get(packageUrl_);
-  EXPECT_TRUE(HoldsCompletePayload(WithoutLineBreaks(package.body)));
+  EXPECT_TRUE(HoldsValidPayload(WithoutLineBreaks(package.body)));
   EXPECT_EQ(server_.FiredCount(ServerFaultKind::kNoSeparator), 1);
   EXPECT_EQ(server_.FiredCount(ServerFaultKind::kEmptyKey), 1);
   EXPECT_EQ(server_.FiredCount(ServerFaultKind::kLongKey), 1);
@@ -87,13 +89,26 @@ TEST_F(ServerFaultsTest, ShortBodyIsOneByteUnderTheMinimum) {
   EXPECT_EQ(server_.FiredCount(ServerFaultKind::kShortBody), 1);
 }
 
+// Full length and for this display, so only the payload check can refuse them.
+TEST_F(ServerFaultsTest, NonHexAndUnseparatedPackagesKeepTheirLengthAndIdentity) {
+  server_.SetFaults({Fault("non-hex"), Fault("package:no-separator")});
+  const std::string text = WithoutLineBreaks(Get(packageUrl_).body);
+  EXPECT_THAT(text, StartsWith(kDeviceId));
+  EXPECT_EQ(FindSeparator(text), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), 'G'), 1);
+  EXPECT_FALSE(HoldsValidPayload(text));
+  EXPECT_TRUE(ListKey(WithoutLineBreaks(Get(listUrl_).body)).has_value()) << "the list is whole";
+  EXPECT_EQ(server_.FiredCount(ServerFaultKind::kNonHex), 1);
+  EXPECT_EQ(server_.FiredCount(ServerFaultKind::kNoSeparator), 1);
+}
+
 TEST_F(ServerFaultsTest, OtherDevicePackageIsCompleteButNotForThisDisplay) {
   server_.SetFaults({Fault("other-device")});
   const std::string text = WithoutLineBreaks(Get(packageUrl_).body);
   const std::string label = text.substr(0, 16);
   EXPECT_NE(label, kDeviceId);
   EXPECT_TRUE(IsDeviceId(label));
-  EXPECT_TRUE(HoldsCompletePayload(text));
+  EXPECT_TRUE(HoldsValidPayload(text));
   EXPECT_EQ(DisplayProgram(text, label, server_.GetCatalogue().ListKeyFor(label)),
             server_.ExpectedProgram(kName));
   EXPECT_EQ(server_.FiredCount(ServerFaultKind::kOtherDevice), 1);
