@@ -23,6 +23,7 @@ class TracingSerialPort final : public SerialPort {
   void ClearError() override { port_.ClearError(); }
   void ClosePort() override;
   bool IsOpen() const override { return port_.IsOpen(); }
+  std::string LastOpenError() const override { return port_.LastOpenError(); }
 
  private:
   void Line(const std::string& text);

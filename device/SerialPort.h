@@ -37,6 +37,11 @@ class SerialPort {
 
   virtual bool IsOpen() const = 0;
 
+  // Why the latest OpenPort or scan failed to open a port, as a hint a person
+  // can act on (the dialout group, a port in use); empty when it did not fail
+  // or the adapter cannot tell.
+  virtual std::string LastOpenError() const { return {}; }
+
   static constexpr std::size_t kMaxPorts = 99;
 };
 

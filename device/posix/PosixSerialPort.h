@@ -54,7 +54,7 @@ class PosixSerialPort final : public SerialPort {
   // Why the latest OpenPort failed, or the last port a scan could not open, with
   // a hint a person can act on. Empty after a successful OpenPort or a scan
   // that opened every candidate.
-  std::string LastOpenError() const { return lastOpenError_; }
+  std::string LastOpenError() const override { return lastOpenError_; }
 
  private:
   std::vector<std::string> MachinePorts() const;
