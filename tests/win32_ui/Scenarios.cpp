@@ -3,6 +3,7 @@
 #include <fstream>
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include "Driver.h"
 #include "Screen.h"
@@ -30,9 +31,14 @@ const ExpectedMessage kProgramError{texts::kCaptionError, texts::kProgramError};
 const ExpectedMessage kFail{texts::kCaptionError, texts::kFail};
 const ExpectedMessage kNoList{texts::kCaptionError, texts::kNoList};
 const ExpectedMessage kNoPackage{texts::kCaptionError, texts::kNoPackage};
+const ExpectedMessage kStopMidway{texts::kCaptionError, texts::kStopMidway};
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+void LogTiming(Transcript& transcript, std::chrono::steady_clock::time_point since,
+               const std::string& what) {
+  char figure[32];
+  std::snprintf(figure, sizeof figure, "%.3f s ",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count());
+  transcript.Line("timing", figure + what);
 }
 
 // The program names of the server's export: "<hex>\t<UTF-8 name>" lines.
@@ -130,6 +136,31 @@ void FollowTransfer(Driver& driver, const Options& options, int blocks) {
       kTransferLimit);
 }
 
+// The completion message over a full bar; then Cancel ends the program.
+void FinishUpgrade(Driver& driver, const Options& options, Transcript& transcript,
+                   std::chrono::steady_clock::time_point started, const std::string& shot) {
+  const std::string done =
+      "COM" + std::to_string(options.com) + " transferring... 100%" + DeviceLabel(options.identity);
+  driver.Answer(
+      kCompleted,
+      [&](HWND) {
+        LogTiming(transcript, started, "from Start to the completion message");
+        ExpectEqual("status at completion", done, driver.Status());
+        ExpectEqual("window title at completion", options.title, driver.Title());
+        if (driver.Progress() != kFullBar) {
+          throw Mismatch("progress " + std::to_string(driver.Progress()) +
+                         " at completion, want 69");
+        }
+        if (!shot.empty()) {
+          driver.Shot(shot);
+        }
+      },
+      kTransferLimit);
+  // Completed: the timer stopped, the last progress text stays.
+  driver.ExpectSteady(500ms);
+  driver.PressCancelAndExpectExit(kExitLimit);
+}
+
 void Upgrade(const Options& options, Transcript& transcript) {
   Driver driver(transcript, options.exe, options.shots);
   driver.DismissStartup();
@@ -180,28 +211,7 @@ void Upgrade(const Options& options, Transcript& transcript) {
   }
   driver.Shot("transfer");
 
-  const std::string done =
-      "COM" + std::to_string(options.com) + " transferring... 100%" + DeviceLabel(options.identity);
-  driver.Answer(
-      kCompleted,
-      [&](HWND) {
-        const double seconds = SecondsSince(started);
-        char figure[64];
-        std::snprintf(figure, sizeof figure, "%.3f s from Start to the completion message",
-                      seconds);
-        transcript.Line("timing", figure);
-        ExpectEqual("status at completion", done, driver.Status());
-        ExpectEqual("window title at completion", options.title, driver.Title());
-        if (driver.Progress() != kFullBar) {
-          throw Mismatch("progress " + std::to_string(driver.Progress()) +
-                         " at completion, want 69");
-        }
-        driver.Shot("completed");
-      },
-      kTransferLimit);
-  // Completed: the timer stopped, the last progress text stays.
-  driver.ExpectSteady(500ms);
-  driver.PressCancelAndExpectExit(kExitLimit);
+  FinishUpgrade(driver, options, transcript, started, "completed");
 }
 
 std::vector<ExpectedMessage> FailureMessages(FailureKind kind) {
@@ -285,38 +295,47 @@ void Failures(const Options& options, Transcript& transcript) {
   driver.PressCancelAndExpectExit(kExitLimit);
 }
 
+// Unplugged mid-transfer, the display forgets its blocks: the run ends with
+// the advice to unplug and wait, and the next Start must write it whole.
 void Unplug(const Options& options, Transcript& transcript) {
   Driver driver(transcript, options.exe, options.shots);
   driver.DismissStartup();
   RunUpToTransfer(driver, options);
   FollowTransfer(driver, options, options.unpluggedAfter);
-  driver.AwaitMainWindow(
-      "the search after the display went",
-      [&] { return driver.Status() == Utf8ToWide(texts::kSearching); }, 10s);
-
-  std::chrono::milliseconds slowest{0};
-  for (int probe = 0; probe < kResponsivenessProbes; ++probe) {
-    const auto answer = AnswerTime(driver.main(), kAnswerLimit);
-    if (!answer) {
-      throw Mismatch("the main window did not answer within 1 s while searching");
+  const auto gone = std::chrono::steady_clock::now();
+  driver.Answer(kStopMidway, [&](HWND box) {
+    LogTiming(transcript, gone, "from the last accepted block to the message");
+    const std::wstring status = driver.Status();
+    std::chrono::milliseconds slowest{0};
+    for (int probe = 0; probe < kResponsivenessProbes; ++probe) {
+      const auto answer = AnswerTime(driver.main(), kAnswerLimit);
+      if (!answer) {
+        throw Mismatch("the main window did not answer within 1 s under the message");
+      }
+      slowest = std::max(slowest, *answer);
+      std::this_thread::sleep_for(100ms);
+      driver.Poll();
+      // A timer left running would move the status or open another box.
+      if (driver.OpenModal() != box || driver.Status() != status ||
+          driver.Progress() != options.unpluggedAfter) {
+        throw Mismatch("under the message: progress " + std::to_string(driver.Progress()) +
+                       ", status changed or another window opened");
+      }
     }
-    slowest = std::max(slowest, *answer);
-    driver.ExpectSteady(100ms);
-  }
-  transcript.Line("answers", std::to_string(kResponsivenessProbes) + " of " +
-                                 std::to_string(kResponsivenessProbes) +
-                                 " while searching, slowest " + std::to_string(slowest.count()) +
-                                 " ms");
-  if (driver.Progress() != options.unpluggedAfter) {
-    throw Mismatch("progress " + std::to_string(driver.Progress()) + " after the display went");
-  }
-  driver.PressStop();
+    transcript.Line("answers", std::to_string(kResponsivenessProbes) + " of " +
+                                   std::to_string(kResponsivenessProbes) +
+                                   " under the message, slowest " +
+                                   std::to_string(slowest.count()) + " ms");
+    driver.Shot("lost");
+  });
   driver.ExpectIdle();
-  driver.ExpectSteady(1000ms);  // no completion message comes
   if (driver.Progress() != options.unpluggedAfter) {
-    throw Mismatch("Stop moved the progress bar to " + std::to_string(driver.Progress()));
+    throw Mismatch("progress " + std::to_string(driver.Progress()) + " once idle");
   }
-  driver.PressCancelAndExpectExit(kExitLimit);
+
+  const auto started = std::chrono::steady_clock::now();
+  RunUpToTransfer(driver, options);
+  FinishUpgrade(driver, options, transcript, started, {});
 }
 
 void StopAndCancel(const Options& options, Transcript& transcript) {
