@@ -67,44 +67,41 @@ std::string DescribeOpenFailure(const std::string& path, int error) {
   }
 }
 
-// Takes `path` for this process alone. Returns the descriptor, or -1 with the
-// reason in `error`.
-int OpenExclusive(const std::string& path, int& error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+// Takes `path` for this process alone. Returns the descriptor, or none with
+// the reason in `error`.
+UniqueFd OpenExclusive(const std::string& path, int& error) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     error = errno;
-    return -1;
+    return {};
   }
   // A path given by hand may be an ordinary file; the probe must not be written into it.
-  if (::isatty(fd) == 0) {
-    ::close(fd);
+  if (::isatty(fd.get()) == 0) {
     error = ENOTTY;
-    return -1;
+    return {};
   }
 #ifdef TIOCGEXCL
   // Root opens through TIOCEXCL; the flag already set means another program holds the port.
   int exclusive = 0;
-  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-    ::close(fd);
+  if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
     error = EBUSY;
-    return -1;
+    return {};
   }
 #endif
   // Lock before setting TIOCEXCL, so that losing the race never flags the holder's tty.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    ::close(fd);
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     error = EWOULDBLOCK;
-    return -1;
+    return {};
   }
-  ::ioctl(fd, TIOCEXCL);
+  ::ioctl(fd.get(), TIOCEXCL);
   return fd;
 }
 
-void ReleaseExclusive(int fd) {
+// Closing `fd` on the way out also drops the flock.
+void ReleaseExclusive(UniqueFd fd) {
   // TIOCEXCL belongs to the tty, not to our descriptor: left set, it would refuse the
   // next opener for as long as anyone else keeps the tty open.
-  ::ioctl(fd, TIOCNXCL);
-  ::close(fd);  // also drops the flock
+  ::ioctl(fd.get(), TIOCNXCL);
 }
 
 // Failures are ignored: a driver that refuses a setting still gives a usable port.
@@ -218,12 +215,12 @@ std::vector<std::string> PosixSerialPort::ScanPorts() {
       break;
     }
     int error = 0;
-    const int fd = OpenExclusive(path, error);
-    if (fd < 0) {
+    UniqueFd fd = OpenExclusive(path, error);
+    if (!fd) {
       lastOpenError_ = DescribeOpenFailure(path, error);
       continue;
     }
-    ReleaseExclusive(fd);
+    ReleaseExclusive(std::move(fd));
     listed.push_back(path);
   }
   return listed;
@@ -232,40 +229,40 @@ std::vector<std::string> PosixSerialPort::ScanPorts() {
 bool PosixSerialPort::OpenPort(const std::string& name) {
   ClosePort();
   int error = 0;
-  const int fd = OpenExclusive(name, error);
-  if (fd < 0) {
+  UniqueFd fd = OpenExclusive(name, error);
+  if (!fd) {
     lastOpenError_ = DescribeOpenFailure(name, error);
     return false;
   }
   lastOpenError_.clear();
-  fd_ = fd;
-  ApplyLineSettings(fd_);
+  fd_ = std::move(fd);
+  ApplyLineSettings(fd_.get());
   // Last, so that whatever the device sent before or during the setup is dropped.
-  ::tcflush(fd_, TCIOFLUSH);
+  ::tcflush(fd_.get(), TCIOFLUSH);
   return true;
 }
 
 bool PosixSerialPort::WriteByte(std::uint8_t byte) {
-  if (fd_ < 0) {
+  if (!fd_) {
     return false;
   }
   ssize_t written = 0;
   do {
-    written = ::write(fd_, &byte, 1);
+    written = ::write(fd_.get(), &byte, 1);
   } while (written < 0 && errno == EINTR);
   return written == 1;
 }
 
 bool PosixSerialPort::ReadByte(std::uint8_t& byte) {
   byte = 0;
-  if (fd_ < 0) {
+  if (!fd_) {
     return false;
   }
   std::uint8_t received = 0;
   ssize_t count = 0;
   do {
     // Non-blocking: EAGAIN when nothing is queued; 0 or EIO once the device has gone.
-    count = ::read(fd_, &received, 1);
+    count = ::read(fd_.get(), &received, 1);
   } while (count < 0 && errno == EINTR);
   if (count != 1) {
     return false;
@@ -275,17 +272,15 @@ bool PosixSerialPort::ReadByte(std::uint8_t& byte) {
 }
 
 void PosixSerialPort::ClearError() {
-  if (fd_ >= 0) {
-    ::tcflow(fd_, TCOON);
+  if (fd_) {
+    ::tcflow(fd_.get(), TCOON);
   }
 }
 
 void PosixSerialPort::ClosePort() {
-  if (fd_ < 0) {
-    return;
+  if (fd_) {
+    ReleaseExclusive(std::move(fd_));
   }
-  ReleaseExclusive(fd_);
-  fd_ = -1;
 }
 
 }  // namespace brintel

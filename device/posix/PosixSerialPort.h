@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device/SerialPort.h"
+#include "device/posix/UniqueFd.h"
 
 namespace brintel {
 
@@ -49,7 +50,7 @@ class PosixSerialPort final : public SerialPort {
   void ClearError() override;
 
   void ClosePort() override;
-  bool IsOpen() const override { return fd_ >= 0; }
+  bool IsOpen() const override { return static_cast<bool>(fd_); }
 
   // Why the latest OpenPort failed, or the last port a scan could not open, with
   // a hint a person can act on. Empty after a successful OpenPort or a scan
@@ -60,7 +61,7 @@ class PosixSerialPort final : public SerialPort {
   std::vector<std::string> MachinePorts() const;
 
   Options options_;
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string lastOpenError_;
 };
 

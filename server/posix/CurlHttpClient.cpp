@@ -3,8 +3,10 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -51,10 +53,12 @@ class Attachment {
   bool attached_ = false;
 };
 
+// What curl writes into while the transfer runs.
 struct Transfer {
   std::string body;
   std::size_t maxBodyBytes = 0;
   bool bodyTooLarge = false;
+  std::array<char, CURL_ERROR_SIZE> errorBuffer{};
   // True from a status line to the blank line that ends its headers.
   bool inHeaders = false;
   bool headersEnded = false;
@@ -125,6 +129,109 @@ HttpResponse Failure(HttpResponse::Outcome outcome, std::string detail) {
   return response;
 }
 
+// Sets `handle` up for one GET of `url` into `transfer`; curl keeps pointers to both.
+CURLcode Configure(CURL* handle, const CurlHttpClient::Options& options, const std::string& url,
+                   Transfer& transfer) {
+  const auto maxFileSize = static_cast<curl_off_t>(std::min<std::size_t>(
+      options.maxBodyBytes, static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max())));
+  CURLcode setup = CURLE_OK;
+  auto set = [&](CURLoption option, auto value) {
+    if (setup == CURLE_OK) {
+      setup = curl_easy_setopt(handle, option, value);
+    }
+  };
+  set(CURLOPT_ERRORBUFFER, transfer.errorBuffer.data());
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_USERAGENT, options.userAgent.c_str());
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, 10L);
+#if LIBCURL_VERSION_NUM >= 0x075500
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+  set(CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+  set(CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
+  set(CURLOPT_CONNECTTIMEOUT_MS, ToCurlMillis(options.connectTimeout));
+  // The body is handed over exactly as sent; the core does its own cleaning.
+  set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+  // Refuses early when the announced length is already too large; OnBody
+  // enforces the cap for bodies of unknown length.
+  set(CURLOPT_MAXFILESIZE_LARGE, maxFileSize);
+  set(CURLOPT_WRITEFUNCTION, &OnBody);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
+  set(CURLOPT_HEADERFUNCTION, &OnHeader);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
+  if (!options.useEnvironmentProxy) {
+    set(CURLOPT_PROXY, "");  // an empty proxy overrides the environment's
+  }
+  return setup;
+}
+
+// Runs the transfer until curl is done with it. Driven through the multi
+// interface so that the stall time-out can be checked to the millisecond;
+// curl's own low-speed check counts whole seconds. Nothing when curl finished,
+// whether or not the transfer succeeded.
+std::optional<HttpResponse> Drive(CURLM* multi, Transfer& transfer,
+                                  std::chrono::milliseconds stallTimeout) {
+  using Outcome = HttpResponse::Outcome;
+  const auto stall = std::max(stallTimeout, std::chrono::milliseconds{1});
+  transfer.lastByte = Clock::now();
+  int running = 1;
+  while (true) {
+    const CURLMcode performed = curl_multi_perform(multi, &running);
+    if (performed != CURLM_OK) {
+      return Failure(Outcome::kInternetError, curl_multi_strerror(performed));
+    }
+    if (running == 0) {
+      return std::nullopt;
+    }
+    const auto idle = Clock::now() - transfer.lastByte;
+    if (idle >= stall) {
+      return Failure(Outcome::kInternetError,
+                     "no data from the server for " + std::to_string(stall.count()) + " ms");
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(stall - idle);
+    const CURLMcode polled =
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(left.count()), nullptr);
+    if (polled != CURLM_OK) {
+      return Failure(Outcome::kInternetError, curl_multi_strerror(polled));
+    }
+  }
+}
+
+// The body of a transfer curl has finished, or why it is not trusted.
+HttpResponse Verdict(CURLM* multi, CURL* handle, Transfer& transfer) {
+  using Outcome = HttpResponse::Outcome;
+  // Without curl's verdict the body may be partial, so it is not trusted.
+  CURLcode result = CURLE_RECV_ERROR;
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == handle) {
+      result = message->data.result;
+    }
+  }
+  if (transfer.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+    return Failure(Outcome::kInternetError,
+                   "body larger than " + std::to_string(transfer.maxBodyBytes) + " bytes");
+  }
+  if (result != CURLE_OK) {
+    return Failure(Outcome::kInternetError, transfer.errorBuffer[0] != '\0'
+                                                ? transfer.errorBuffer.data()
+                                                : curl_easy_strerror(result));
+  }
+  if (transfer.inHeaders || !transfer.headersEnded) {
+    return Failure(Outcome::kInternetError, "connection closed inside the reply headers");
+  }
+
+  HttpResponse response;
+  response.outcome = Outcome::kBody;
+  response.body = std::move(transfer.body);
+  return response;
+}
+
 }  // namespace
 
 CurlHttpClient::CurlHttpClient(Options options) : options_(std::move(options)) {
@@ -141,107 +248,23 @@ HttpResponse CurlHttpClient::Get(const std::string& url) {
   if (!easy || !multi) {
     return Failure(Outcome::kNotOpened, "no libcurl handle");
   }
-  CURL* const handle = easy.get();
 
   Transfer transfer;
   transfer.maxBodyBytes = options_.maxBodyBytes;
-  char errorBuffer[CURL_ERROR_SIZE] = {};
   const std::string escapedUrl = EscapeForCurl(url);
-  const auto maxFileSize = static_cast<curl_off_t>(std::min<std::size_t>(
-      options_.maxBodyBytes, static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max())));
-
-  CURLcode setup = CURLE_OK;
-  auto set = [&](CURLoption option, auto value) {
-    if (setup == CURLE_OK) {
-      setup = curl_easy_setopt(handle, option, value);
-    }
-  };
-  set(CURLOPT_ERRORBUFFER, errorBuffer);
-  set(CURLOPT_URL, escapedUrl.c_str());
-  set(CURLOPT_HTTPGET, 1L);
-  set(CURLOPT_USERAGENT, options_.userAgent.c_str());
-  set(CURLOPT_NOSIGNAL, 1L);
-  set(CURLOPT_FOLLOWLOCATION, 1L);
-  set(CURLOPT_MAXREDIRS, 10L);
-#if LIBCURL_VERSION_NUM >= 0x075500
-  set(CURLOPT_PROTOCOLS_STR, "http,https");
-  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-#else
-  set(CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-  set(CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-#endif
-  set(CURLOPT_CONNECTTIMEOUT_MS, ToCurlMillis(options_.connectTimeout));
-  // The body is handed over exactly as sent; the core does its own cleaning.
-  set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
-  // Refuses early when the announced length is already too large; OnBody
-  // enforces the cap for bodies of unknown length.
-  set(CURLOPT_MAXFILESIZE_LARGE, maxFileSize);
-  set(CURLOPT_WRITEFUNCTION, &OnBody);
-  set(CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
-  set(CURLOPT_HEADERFUNCTION, &OnHeader);
-  set(CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
-  if (!options_.useEnvironmentProxy) {
-    set(CURLOPT_PROXY, "");  // an empty proxy overrides the environment's
-  }
+  const CURLcode setup = Configure(easy.get(), options_, escapedUrl, transfer);
   if (setup != CURLE_OK) {
     return Failure(Outcome::kNotOpened, curl_easy_strerror(setup));
   }
 
-  const Attachment attachment(multi.get(), handle);
+  const Attachment attachment(multi.get(), easy.get());
   if (!attachment.attached()) {
     return Failure(Outcome::kNotOpened, "libcurl refused the request handle");
   }
-
-  // Driven through the multi interface so that the stall time-out can be
-  // checked to the millisecond; curl's own low-speed check counts whole seconds.
-  const auto stall = std::max(options_.stallTimeout, std::chrono::milliseconds{1});
-  transfer.lastByte = Clock::now();
-  int running = 1;
-  while (true) {
-    const CURLMcode performed = curl_multi_perform(multi.get(), &running);
-    if (performed != CURLM_OK) {
-      return Failure(Outcome::kInternetError, curl_multi_strerror(performed));
-    }
-    if (running == 0) {
-      break;
-    }
-    const auto idle = Clock::now() - transfer.lastByte;
-    if (idle >= stall) {
-      return Failure(Outcome::kInternetError,
-                     "no data from the server for " + std::to_string(stall.count()) + " ms");
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(stall - idle);
-    const CURLMcode polled =
-        curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(left.count()), nullptr);
-    if (polled != CURLM_OK) {
-      return Failure(Outcome::kInternetError, curl_multi_strerror(polled));
-    }
+  if (std::optional<HttpResponse> failure = Drive(multi.get(), transfer, options_.stallTimeout)) {
+    return std::move(*failure);
   }
-
-  // Without curl's verdict the body may be partial, so it is not trusted.
-  CURLcode result = CURLE_RECV_ERROR;
-  int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
-    if (message->msg == CURLMSG_DONE && message->easy_handle == handle) {
-      result = message->data.result;
-    }
-  }
-  if (transfer.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED) {
-    return Failure(Outcome::kInternetError,
-                   "body larger than " + std::to_string(options_.maxBodyBytes) + " bytes");
-  }
-  if (result != CURLE_OK) {
-    return Failure(Outcome::kInternetError,
-                   errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result));
-  }
-  if (transfer.inHeaders || !transfer.headersEnded) {
-    return Failure(Outcome::kInternetError, "connection closed inside the reply headers");
-  }
-
-  HttpResponse response;
-  response.outcome = Outcome::kBody;
-  response.body = std::move(transfer.body);
-  return response;
+  return Verdict(multi.get(), easy.get(), transfer);
 }
 
 }  // namespace brintel

@@ -1,7 +1,9 @@
 #include "sim/display/DisplayFault.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <span>
 #include <vector>
 
 #include "device/SendBlock.h"
@@ -9,40 +11,117 @@
 namespace brintel::sim {
 namespace {
 
-struct Form {
-  std::string_view name;
-  FaultKind kind;
-  std::string_view arguments;  // as shown in messages
-  std::size_t minArgs;
-  std::size_t maxArgs;
+// Where an argument lives in a Fault; Read gives nothing for an optional one left unset.
+struct Field {
+  void (*write)(Fault&, int);
+  std::optional<long long> (*read)(const Fault&);
 };
 
-constexpr std::array<Form, 10> kForms = {{
-    {"ignore-probe", FaultKind::kIgnoreProbe, "N", 1, 1},
-    {"wrong-reply", FaultKind::kWrongReply, "N", 1, 1},
-    {"short-frame", FaultKind::kShortFrame, "N", 1, 1},
-    {"invalid-frame", FaultKind::kInvalidFrame, "N", 1, 1},
-    {"wrong-echo", FaultKind::kWrongEcho, "B:POS", 2, 2},
-    {"retry-block", FaultKind::kRetryBlock, "B", 1, 1},
-    {"stray-before-ack", FaultKind::kStrayBeforeAck, "B:N", 2, 2},
-    {"no-ack", FaultKind::kNoAck, "B", 1, 1},
-    {"unplug-after", FaultKind::kUnplugAfter, "N[:REPLUG_MS]", 1, 2},
-    {"silent-after", FaultKind::kSilentAfter, "N", 1, 1},
-}};
+// A count is written back as given, however often the fault has fired since.
+constexpr Field kRemaining{
+    [](Fault& fault, int value) { fault.remaining = value; },
+    [](const Fault& fault) -> std::optional<long long> { return fault.remaining + fault.fired; }};
+constexpr Field kBlock{[](Fault& fault, int value) { fault.block = value; },
+                       [](const Fault& fault) -> std::optional<long long> { return fault.block; }};
+constexpr Field kAmount{
+    [](Fault& fault, int value) { fault.amount = value; },
+    [](const Fault& fault) -> std::optional<long long> { return fault.amount; }};
+constexpr Field kReplugAfter{
+    [](Fault& fault, int value) { fault.replugAfter = std::chrono::milliseconds(value); },
+    [](const Fault& fault) -> std::optional<long long> {
+      if (!fault.replugAfter) {
+        return std::nullopt;
+      }
+      return fault.replugAfter->count();
+    }};
+
+struct Argument {
+  std::string_view name;  // empty: no such argument
+  int low = 0;
+  int high = 0;
+  Field field{};
+  bool canOmit = false;  // only after every argument that cannot
+};
 
 constexpr int kLastBlock = BLOCK_COUNT - 1;
 constexpr int kLastPosition = static_cast<int>(BLOCK_SIZE) - 1;
-constexpr int kMaxCount = 1'000'000;
-constexpr int kMaxStray = 1000;
-constexpr int kMaxReplugMs = 600'000;
 
-const Form* FindForm(FaultKind kind) {
-  for (const Form& form : kForms) {
-    if (form.kind == kind) {
-      return &form;
+constexpr Argument kTimes{"N", 1, 1'000'000, kRemaining};
+constexpr Argument kBlockNumber{"B", 0, kLastBlock, kBlock};
+constexpr Argument kEchoPosition{"POS", 0, kLastPosition, kAmount};
+constexpr Argument kStrayBytes{"N", 1, 1000, kAmount};
+constexpr Argument kUnplugBlocks{"N", 1, BLOCK_COUNT, kBlock};
+constexpr Argument kReplugMs{"REPLUG_MS", 0, 600'000, kReplugAfter, true};
+constexpr Argument kSilentBlocks{"N", 1, BLOCK_COUNT - 1, kBlock};
+
+struct Form {
+  std::string_view name;
+  FaultKind kind;
+  std::array<Argument, 2> arguments;
+  std::string_view help;
+};
+
+constexpr Form kForms[] = {
+    {"ignore-probe", FaultKind::kIgnoreProbe, {kTimes}, "no answer to the next N probes"},
+    {"wrong-reply", FaultKind::kWrongReply, {kTimes}, "0x9D instead of 0x9C, no frame"},
+    {"short-frame", FaultKind::kShortFrame, {kTimes}, "0x9C and only 7 frame bytes"},
+    {"invalid-frame", FaultKind::kInvalidFrame, {kTimes}, "0x4F where the frame holds 0x4E"},
+    {"wrong-echo",
+     FaultKind::kWrongEcho,
+     {kBlockNumber, kEchoPosition},
+     "one wrong echo byte, then a retry"},
+    {"retry-block", FaultKind::kRetryBlock, {kBlockNumber}, "a retry acknowledgement"},
+    {"stray-before-ack",
+     FaultKind::kStrayBeforeAck,
+     {kBlockNumber, kStrayBytes},
+     "N other bytes before the acceptance"},
+    {"no-ack", FaultKind::kNoAck, {kBlockNumber}, "echo complete, then silence"},
+    {"unplug-after",
+     FaultKind::kUnplugAfter,
+     {kUnplugBlocks, kReplugMs},
+     "gone after N acceptances, back after REPLUG_MS"},
+    {"silent-after",
+     FaultKind::kSilentAfter,
+     {kSilentBlocks},
+     "no power after N acceptances, port stays"},
+};
+
+std::span<const Argument> ArgumentsOf(const Form& form) {
+  const auto end = std::find_if(form.arguments.begin(), form.arguments.end(),
+                                [](const Argument& argument) { return argument.name.empty(); });
+  return {form.arguments.begin(), end};
+}
+
+// "N[:REPLUG_MS]", as shown in messages.
+std::string Usage(const Form& form) {
+  std::string text(form.name);
+  for (const Argument& argument : ArgumentsOf(form)) {
+    text += argument.canOmit ? "[:" : ":";
+    text += argument.name;
+    if (argument.canOmit) {
+      text += ']';
     }
   }
-  return nullptr;
+  return text;
+}
+
+// One form a line; with `help`, what it does beside it.
+std::string FormLines(bool help) {
+  std::size_t width = 0;
+  for (const Form& form : kForms) {
+    width = std::max(width, Usage(form).size());
+  }
+  std::string text;
+  for (const Form& form : kForms) {
+    const std::string usage = Usage(form);
+    text += text.empty() ? "  " : "\n  ";
+    text += usage;
+    if (help) {
+      text.append(width - usage.size() + 2, ' ');
+      text += form.help;
+    }
+  }
+  return text;
 }
 
 std::vector<std::string_view> SplitColons(std::string_view text) {
@@ -70,135 +149,57 @@ std::optional<int> ReadNumber(std::string_view text, int low, int high) {
 
 }  // namespace
 
-ParsedFault ParseFault(std::string_view text) {
+FaultParseResult<Fault> ParseFault(std::string_view text) {
   const std::vector<std::string_view> parts = SplitColons(text);
-  const Form* form = nullptr;
-  for (const Form& candidate : kForms) {
-    if (candidate.name == parts[0]) {
-      form = &candidate;
-    }
-  }
-  if (form == nullptr) {
+  const auto form =
+      std::find_if(std::begin(kForms), std::end(kForms),
+                   [&parts](const Form& candidate) { return candidate.name == parts[0]; });
+  if (form == std::end(kForms)) {
     return {std::nullopt,
-            "unknown fault '" + std::string(text) + "'; the faults are:\n" + FaultForms()};
+            "unknown fault '" + std::string(text) + "'; the faults are:\n" + FormLines(false)};
   }
-  const std::size_t argCount = parts.size() - 1;
-  const std::string usage = std::string(form->name) + ":" + std::string(form->arguments);
-  if (argCount < form->minArgs || argCount > form->maxArgs) {
-    return {std::nullopt, "fault '" + std::string(text) + "' must be written " + usage};
-  }
-
-  struct Range {
-    std::string_view what;
-    int low;
-    int high;
-  };
-  std::array<Range, 2> ranges{};
-  switch (form->kind) {
-    case FaultKind::kIgnoreProbe:
-    case FaultKind::kWrongReply:
-    case FaultKind::kShortFrame:
-    case FaultKind::kInvalidFrame:
-      ranges = {{{"N", 1, kMaxCount}}};
-      break;
-    case FaultKind::kWrongEcho:
-      ranges = {{{"B", 0, kLastBlock}, {"POS", 0, kLastPosition}}};
-      break;
-    case FaultKind::kRetryBlock:
-    case FaultKind::kNoAck:
-      ranges = {{{"B", 0, kLastBlock}}};
-      break;
-    case FaultKind::kStrayBeforeAck:
-      ranges = {{{"B", 0, kLastBlock}, {"N", 1, kMaxStray}}};
-      break;
-    case FaultKind::kUnplugAfter:
-      ranges = {{{"N", 1, BLOCK_COUNT}, {"REPLUG_MS", 0, kMaxReplugMs}}};
-      break;
-    case FaultKind::kSilentAfter:
-      ranges = {{{"N", 1, BLOCK_COUNT - 1}}};
-      break;
-  }
-  std::array<int, 2> values{};
-  for (std::size_t i = 0; i < argCount; ++i) {
-    const std::optional<int> value = ReadNumber(parts[i + 1], ranges[i].low, ranges[i].high);
-    if (!value) {
-      return {std::nullopt, "fault '" + std::string(text) + "': " + std::string(ranges[i].what) +
-                                " must be a whole number from " + std::to_string(ranges[i].low) +
-                                " to " + std::to_string(ranges[i].high) + " (" + usage + ")"};
-    }
-    values[i] = *value;
+  const std::span<const Argument> arguments = ArgumentsOf(*form);
+  const auto required = static_cast<std::size_t>(
+      std::count_if(arguments.begin(), arguments.end(),
+                    [](const Argument& argument) { return !argument.canOmit; }));
+  const std::size_t given = parts.size() - 1;
+  if (given < required || given > arguments.size()) {
+    return {std::nullopt, "fault '" + std::string(text) + "' must be written " + Usage(*form)};
   }
 
   Fault fault;
   fault.kind = form->kind;
-  switch (form->kind) {
-    case FaultKind::kIgnoreProbe:
-    case FaultKind::kWrongReply:
-    case FaultKind::kShortFrame:
-    case FaultKind::kInvalidFrame:
-      fault.remaining = values[0];
-      break;
-    case FaultKind::kWrongEcho:
-    case FaultKind::kStrayBeforeAck:
-      fault.block = values[0];
-      fault.amount = values[1];
-      break;
-    case FaultKind::kRetryBlock:
-    case FaultKind::kNoAck:
-    case FaultKind::kSilentAfter:
-      fault.block = values[0];
-      break;
-    case FaultKind::kUnplugAfter:
-      fault.block = values[0];
-      if (argCount == 2) {
-        fault.replugAfter = std::chrono::milliseconds(values[1]);
-      }
-      break;
+  for (std::size_t i = 0; i < given; ++i) {
+    const Argument& argument = arguments[i];
+    const std::optional<int> value = ReadNumber(parts[i + 1], argument.low, argument.high);
+    if (!value) {
+      return {std::nullopt, "fault '" + std::string(text) + "': " + std::string(argument.name) +
+                                " must be a whole number from " + std::to_string(argument.low) +
+                                " to " + std::to_string(argument.high) + " (" + Usage(*form) + ")"};
+    }
+    argument.field.write(fault, *value);
   }
   return {fault, {}};
 }
 
 std::string FormatFault(const Fault& fault) {
-  const Form* form = FindForm(fault.kind);
-  std::string text(form != nullptr ? form->name : "?");
-  const auto add = [&text](auto number) {
-    text += ':';
-    text += std::to_string(number);
-  };
-  switch (fault.kind) {
-    case FaultKind::kIgnoreProbe:
-    case FaultKind::kWrongReply:
-    case FaultKind::kShortFrame:
-    case FaultKind::kInvalidFrame:
-      add(fault.remaining + fault.fired);
-      break;
-    case FaultKind::kWrongEcho:
-    case FaultKind::kStrayBeforeAck:
-      add(fault.block);
-      add(fault.amount);
-      break;
-    case FaultKind::kRetryBlock:
-    case FaultKind::kNoAck:
-    case FaultKind::kSilentAfter:
-      add(fault.block);
-      break;
-    case FaultKind::kUnplugAfter:
-      add(fault.block);
-      if (fault.replugAfter) {
-        add(fault.replugAfter->count());
-      }
-      break;
+  const auto form =
+      std::find_if(std::begin(kForms), std::end(kForms),
+                   [&fault](const Form& candidate) { return candidate.kind == fault.kind; });
+  if (form == std::end(kForms)) {
+    return "?";
+  }
+  std::string text(form->name);
+  for (const Argument& argument : ArgumentsOf(*form)) {
+    if (const std::optional<long long> value = argument.field.read(fault)) {
+      text += ':' + std::to_string(*value);
+    }
   }
   return text;
 }
 
 std::string FaultForms() {
-  std::string text;
-  for (const Form& form : kForms) {
-    text += text.empty() ? "  " : "\n  ";
-    text += std::string(form.name) + ":" + std::string(form.arguments);
-  }
-  return text;
+  return FormLines(true);
 }
 
 }  // namespace brintel::sim

@@ -5,21 +5,24 @@
 #include <string>
 #include <string_view>
 
+#include "sim/FaultParseResult.h"
+
 namespace brintel::sim {
 
-// The ways the simulated display can misbehave on purpose. Block numbers count
-// accepted blocks: block B is the one sent while B blocks were accepted.
+// The ways the simulated display can misbehave on purpose; FaultForms tells
+// what each does. Block numbers count accepted blocks: block B is the one sent
+// while B blocks were accepted.
 enum class FaultKind {
-  kIgnoreProbe,     // ignore-probe:N          no answer to the next N probes
-  kWrongReply,      // wrong-reply:N           0x9D instead of 0x9C, no frame
-  kShortFrame,      // short-frame:N           0x9C and only 7 frame bytes
-  kInvalidFrame,    // invalid-frame:N         0x4F where the frame holds 0x4E
-  kWrongEcho,       // wrong-echo:B:POS        one wrong echo byte, then a retry
-  kRetryBlock,      // retry-block:B           a retry acknowledgement
-  kStrayBeforeAck,  // stray-before-ack:B:N    N other bytes before the acceptance
-  kNoAck,           // no-ack:B                echo complete, then silence
-  kUnplugAfter,     // unplug-after:N[:MS]     gone after N acceptances, back after MS
-  kSilentAfter,     // silent-after:N          no power after N acceptances, port stays
+  kIgnoreProbe,
+  kWrongReply,
+  kShortFrame,
+  kInvalidFrame,
+  kWrongEcho,
+  kRetryBlock,
+  kStrayBeforeAck,
+  kNoAck,
+  kUnplugAfter,
+  kSilentAfter,
 };
 
 struct Fault {
@@ -31,18 +34,13 @@ struct Fault {
   int fired = 0;
 };
 
-struct ParsedFault {
-  std::optional<Fault> fault;
-  std::string error;  // set when `fault` is empty, fit to show to a person
-};
-
 // Reads one fault as written on the command line, e.g. "wrong-echo:3:17".
-ParsedFault ParseFault(std::string_view text);
+FaultParseResult<Fault> ParseFault(std::string_view text);
 
 // The fault as ParseFault reads it, with its original count.
 std::string FormatFault(const Fault& fault);
 
-// The forms ParseFault accepts, one per line, for help texts.
+// The forms ParseFault accepts with what each does, one per line, for help texts.
 std::string FaultForms();
 
 }  // namespace brintel::sim

@@ -118,16 +118,11 @@ void DisplaySimulator::Start() {
   if (::pipe2(wake.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
     ThrowErrno("pipe2");
   }
-  wakeRead_ = wake[0];
-  wakeWrite_ = wake[1];
-  try {
-    OpenLine();
-  } catch (...) {
-    ::close(wakeRead_);
-    ::close(wakeWrite_);
-    wakeRead_ = wakeWrite_ = -1;
-    throw;
-  }
+  UniqueFd wakeRead(wake[0]);
+  UniqueFd wakeWrite(wake[1]);
+  OpenLine();
+  wakeRead_ = std::move(wakeRead);
+  wakeWrite_ = std::move(wakeWrite);
   plugged_ = true;
   started_ = true;
   thread_ = std::thread(&DisplaySimulator::Loop, this);
@@ -145,12 +140,8 @@ void DisplaySimulator::Stop() {
   std::lock_guard lock(mutex_);
   CloseLine();
   plugged_ = false;
-  for (int* fd : {&wakeRead_, &wakeWrite_}) {
-    if (*fd >= 0) {
-      ::close(*fd);
-      *fd = -1;
-    }
-  }
+  wakeRead_.reset();
+  wakeWrite_.reset();
   done_.notify_all();
 }
 
@@ -218,9 +209,10 @@ void DisplaySimulator::Request(bool unplug) {
 }
 
 void DisplaySimulator::Wake() {
-  if (wakeWrite_ >= 0) {
+  if (wakeWrite_) {
     const std::uint8_t token = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_, &token, 1);  // full: already woken
+    [[maybe_unused]] const ssize_t ignored =
+        ::write(wakeWrite_.get(), &token, 1);  // full: already woken
   }
 }
 
@@ -250,9 +242,9 @@ void DisplaySimulator::Loop() {
     const Clock::time_point now = Clock::now();
     const std::optional<Clock::time_point> wake = NextWake(now);
     const timespec timeout = Timeout(wake ? *wake - now : Clock::duration{});
-    std::array<pollfd, 2> fds{{{wakeRead_, POLLIN, 0}, {-1, 0, 0}}};
+    std::array<pollfd, 2> fds{{{wakeRead_.get(), POLLIN, 0}, {-1, 0, 0}}};
     if (plugged_ && !hungUp_) {
-      fds[1] = {fd_, static_cast<short>(POLLIN | (writeBlocked_ ? POLLOUT : 0)), 0};
+      fds[1] = {fd_.get(), static_cast<short>(POLLIN | (writeBlocked_ ? POLLOUT : 0)), 0};
     }
     lock.unlock();
     if (options_.log) {
@@ -263,47 +255,40 @@ void DisplaySimulator::Loop() {
     notes.clear();
     ::ppoll(fds.data(), fds.size(), wake ? &timeout : nullptr, nullptr);
     std::array<std::uint8_t, 64> drain{};
-    while (::read(wakeRead_, drain.data(), drain.size()) > 0) {
+    while (::read(wakeRead_.get(), drain.data(), drain.size()) > 0) {
     }
     lock.lock();
   }
 }
 
 void DisplaySimulator::OpenLine() {
+  UniqueFd line;
   if (!options_.devicePath.empty()) {
-    fd_ = ::open(options_.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
+    line.reset(::open(options_.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!line) {
       ThrowErrno(options_.devicePath);
     }
-    if (::isatty(fd_) != 0) {
-      MakeRaw(fd_, options_.baud);
+    if (::isatty(line.get()) != 0) {
+      MakeRaw(line.get(), options_.baud);
     }
   } else {
-    fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0) {
+    line.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!line) {
       ThrowErrno("posix_openpt");
     }
     std::array<char, 128> name{};
-    if (::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0 ||
-        ::ptsname_r(fd_, name.data(), name.size()) != 0) {
-      const int error = errno;
-      ::close(fd_);
-      fd_ = -1;
-      throw std::system_error(error, std::generic_category(), "pseudo-terminal");
+    if (::grantpt(line.get()) != 0 || ::unlockpt(line.get()) != 0 ||
+        ::ptsname_r(line.get(), name.data(), name.size()) != 0) {
+      ThrowErrno("pseudo-terminal");
     }
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    MakeRaw(fd_, options_.baud);
+    ::fcntl(line.get(), F_SETFL, ::fcntl(line.get(), F_GETFL) | O_NONBLOCK);
+    MakeRaw(line.get(), options_.baud);
     slavePath_ = name.data();
     if (!options_.linkPath.empty()) {
-      try {
-        PointLink();
-      } catch (...) {
-        ::close(fd_);
-        fd_ = -1;
-        throw;
-      }
+      PointLink();
     }
   }
+  fd_ = std::move(line);
   hungUp_ = false;
   writeBlocked_ = false;
   line_.Reset();
@@ -311,10 +296,7 @@ void DisplaySimulator::OpenLine() {
 
 void DisplaySimulator::CloseLine() {
   RemoveLink();
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.reset();
 }
 
 // Through a rename, so that a tool never finds the link missing or half made.
@@ -348,12 +330,12 @@ void DisplaySimulator::RemoveLink() {
 }
 
 void DisplaySimulator::ReadInput(Clock::time_point now) {
-  if (!plugged_ || fd_ < 0) {
+  if (!plugged_ || !fd_) {
     return;
   }
   std::array<std::uint8_t, kChunk> chunk{};
   for (;;) {
-    const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+    const ssize_t n = ::read(fd_.get(), chunk.data(), chunk.size());
     if (n > 0) {
       hungUp_ = false;
       for (ssize_t i = 0; i < n; ++i) {
@@ -437,14 +419,14 @@ void DisplaySimulator::WriteDue(Clock::time_point now) {
   if (count == 0) {
     return;
   }
-  if (!plugged_ || fd_ < 0 || hungUp_) {
+  if (!plugged_ || !fd_ || hungUp_) {
     // No one on the line: what the display sends is lost, as on a real one.
     output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(count));
     return;
   }
   ssize_t n = 0;
   do {
-    n = ::write(fd_, chunk.data(), count);
+    n = ::write(fd_.get(), chunk.data(), count);
   } while (n < 0 && errno == EINTR);
   if (n > 0) {
     output_.erase(output_.begin(), output_.begin() + n);

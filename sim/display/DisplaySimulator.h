@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/posix/UniqueFd.h"
 #include "sim/display/DisplayFault.h"
 #include "sim/display/DisplayProtocol.h"
 #include "sim/display/PacedLine.h"
@@ -114,7 +115,7 @@ class DisplaySimulator {
   PacedLine line_;
   std::deque<Incoming> input_;
   std::deque<Outgoing> output_;
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string slavePath_;
   bool linkMade_ = false;
   bool hungUp_ = false;
@@ -129,8 +130,8 @@ class DisplaySimulator {
   std::uint64_t programsWritten_ = 0;
   bool started_ = false;
   bool stopping_ = false;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
+  UniqueFd wakeRead_;
+  UniqueFd wakeWrite_;
   std::thread thread_;
 };
 

@@ -183,8 +183,24 @@ struct ProgramServer::Impl {
     std::chrono::milliseconds delay{0};
   };
 
+  // The faults that hit one request. Take counts a fault as fired and records
+  // it, so it is called only where that fault shapes the reply.
+  class Hits {
+   public:
+    Hits(Impl& impl, RecordedRequest& record, FaultTarget target);
+    const ServerFault* Take(ServerFaultKind kind);
+    std::chrono::milliseconds Delay() const;
+
+   private:
+    Impl& impl_;
+    RecordedRequest& record_;
+    std::vector<ServerFault> faults_;
+  };
+
   void Handle(const httplib::Request& request, httplib::Response& response);
   Reply Plan(RecordedRequest& record);
+  std::string ListBody(const std::string& id, Hits& hits) const;
+  std::string PackageBody(const std::string& id, const Program& program, Hits& hits) const;
   void Wait(std::chrono::milliseconds delay);
 
   const Catalogue catalogue;
@@ -201,6 +217,39 @@ struct ProgramServer::Impl {
   std::array<int, kServerFaultKindCount> fired{};
   std::vector<RecordedRequest> requests;
 };
+
+ProgramServer::Impl::Hits::Hits(Impl& impl, RecordedRequest& record, FaultTarget target)
+    : impl_(impl), record_(record) {
+  std::lock_guard lock(impl_.mutex);
+  for (const ServerFault& fault : impl_.faults) {
+    if (fault.Hits(target)) {
+      faults_.push_back(fault);
+    }
+  }
+}
+
+const ServerFault* ProgramServer::Impl::Hits::Take(ServerFaultKind kind) {
+  for (const ServerFault& fault : faults_) {
+    if (fault.kind == kind) {
+      std::lock_guard lock(impl_.mutex);
+      ++impl_.fired[static_cast<std::size_t>(kind)];
+      record_.faults.push_back(FaultText(fault));
+      return &fault;
+    }
+  }
+  return nullptr;
+}
+
+// Every slow fault that hits adds its delay.
+std::chrono::milliseconds ProgramServer::Impl::Hits::Delay() const {
+  std::chrono::milliseconds delay{0};
+  for (const ServerFault& fault : faults_) {
+    if (fault.kind == ServerFaultKind::kSlow) {
+      delay += fault.delay;
+    }
+  }
+  return delay;
+}
 
 ProgramServer::Impl::Reply ProgramServer::Impl::Plan(RecordedRequest& record) {
   Reply reply;
@@ -220,40 +269,16 @@ ProgramServer::Impl::Reply ProgramServer::Impl::Plan(RecordedRequest& record) {
   const std::optional<std::string> name = record.Param("type");
   const FaultTarget target = name ? FaultTarget::kPackage : FaultTarget::kList;
 
-  std::vector<ServerFault> hits;
-  {
-    std::lock_guard lock(mutex);
-    for (const ServerFault& fault : faults) {
-      if (fault.Hits(target)) {
-        hits.push_back(fault);
-      }
-    }
-  }
-  const auto take = [&](ServerFaultKind kind) -> const ServerFault* {
-    for (const ServerFault& fault : hits) {
-      if (fault.kind == kind) {
-        std::lock_guard lock(mutex);
-        ++fired[static_cast<std::size_t>(kind)];
-        record.faults.push_back(FaultText(fault));
-        return &fault;
-      }
-    }
-    return nullptr;
-  };
-
-  for (const ServerFault& fault : hits) {
-    if (fault.kind == ServerFaultKind::kSlow) {
-      reply.delay += fault.delay;
-    }
-  }
+  Hits hits(*this, record, target);
+  reply.delay = hits.Delay();
   if (reply.delay.count() > 0) {
-    take(ServerFaultKind::kSlow);
+    hits.Take(ServerFaultKind::kSlow);
   }
-  if (take(ServerFaultKind::kDropConnection)) {
+  if (hits.Take(ServerFaultKind::kDropConnection)) {
     reply.status = 0;
     return reply;
   }
-  if (take(ServerFaultKind::kErrorPage)) {
+  if (hits.Take(ServerFaultKind::kErrorPage)) {
     reply.status = 500;
     reply.type = kHtmlType;
     reply.body = ErrorPage(500, "Internal Server Error", "The program server could not answer.");
@@ -261,48 +286,54 @@ ProgramServer::Impl::Reply ProgramServer::Impl::Plan(RecordedRequest& record) {
   }
 
   if (target == FaultTarget::kList) {
-    std::string key = catalogue.ListKeyFor(*id);
-    if (take(ServerFaultKind::kNoSeparator)) {
-      reply.body = "NOPROGRAMS";
-    } else {
-      if (take(ServerFaultKind::kEmptyKey)) {
-        key.clear();
-      } else if (take(ServerFaultKind::kLongKey)) {
-        while (key.size() <= kKeyAreaSize) {
-          key += static_cast<char>('0' + key.size() % 10);
-        }
-      }
-      reply.body = catalogue.ListText(key);
-    }
-    if (options.listLineBreaks) {
-      reply.body = WithLineBreaks(reply.body);
-    }
+    reply.body = ListBody(*id, hits);
   } else {
     const Program* program = catalogue.Find(*name);
     if (!program) {
       return {404, kHtmlType, ErrorPage(404, "Not Found", "No such program."), false, reply.delay};
     }
-    std::string label = *id;
-    if (take(ServerFaultKind::kOtherDevice)) {
-      label = OtherDeviceId(*id);
-    }
-    reply.body = BuildPackage(label, catalogue.ListKeyFor(label), *program);
-    const std::size_t separator = FindSeparator(reply.body);
-    if (take(ServerFaultKind::kNoSeparator)) {
-      reply.body.erase(separator, 1);
-    }
-    if (take(ServerFaultKind::kNonHex)) {
-      reply.body[separator + PAYLOAD_OFFSET + PAYLOAD_DIGITS / 2] = 'G';
-    }
-    if (take(ServerFaultKind::kShortBody)) {
-      reply.body.resize(PACKAGE_MIN_SIZE - 1);
-    }
-    if (options.lineBreaks) {
-      reply.body = WithLineBreaks(reply.body);
-    }
+    reply.body = PackageBody(*id, *program, hits);
   }
-  reply.truncate = take(ServerFaultKind::kTruncatedBody) != nullptr;
+  reply.truncate = hits.Take(ServerFaultKind::kTruncatedBody) != nullptr;
   return reply;
+}
+
+std::string ProgramServer::Impl::ListBody(const std::string& id, Hits& hits) const {
+  std::string body;
+  if (hits.Take(ServerFaultKind::kNoSeparator)) {
+    body = "NOPROGRAMS";
+  } else {
+    std::string key = catalogue.ListKeyFor(id);
+    if (hits.Take(ServerFaultKind::kEmptyKey)) {
+      key.clear();
+    } else if (hits.Take(ServerFaultKind::kLongKey)) {
+      while (key.size() <= kKeyAreaSize) {
+        key += static_cast<char>('0' + key.size() % 10);
+      }
+    }
+    body = catalogue.ListText(key);
+  }
+  return options.listLineBreaks ? WithLineBreaks(body) : body;
+}
+
+std::string ProgramServer::Impl::PackageBody(const std::string& id, const Program& program,
+                                             Hits& hits) const {
+  std::string label = id;
+  if (hits.Take(ServerFaultKind::kOtherDevice)) {
+    label = OtherDeviceId(id);
+  }
+  std::string body = BuildPackage(label, catalogue.ListKeyFor(label), program);
+  const std::size_t separator = FindSeparator(body);
+  if (hits.Take(ServerFaultKind::kNoSeparator)) {
+    body.erase(separator, 1);
+  }
+  if (hits.Take(ServerFaultKind::kNonHex)) {
+    body[separator + PAYLOAD_OFFSET + PAYLOAD_DIGITS / 2] = 'G';
+  }
+  if (hits.Take(ServerFaultKind::kShortBody)) {
+    body.resize(PACKAGE_MIN_SIZE - 1);
+  }
+  return options.lineBreaks ? WithLineBreaks(body) : body;
 }
 
 void ProgramServer::Impl::Wait(std::chrono::milliseconds delay) {

@@ -1,5 +1,6 @@
 #include "sim/server/ServerFault.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <utility>
@@ -10,21 +11,33 @@ namespace {
 struct KindInfo {
   ServerFaultKind kind;
   std::string_view name;
-  FaultTarget natural;  // what it hits without a target
-  FaultTarget allowed;  // what it can hit; kBoth when either
+  std::string_view argument;  // empty, or the name of its one argument: a delay in ms
+  FaultTarget natural;        // what it hits without a target
+  FaultTarget allowed;        // what it can hit; kBoth when either
+  std::string_view help;
 };
 
 constexpr KindInfo kKinds[] = {
-    {ServerFaultKind::kNoSeparator, "no-separator", FaultTarget::kList, FaultTarget::kBoth},
-    {ServerFaultKind::kEmptyKey, "empty-key", FaultTarget::kList, FaultTarget::kList},
-    {ServerFaultKind::kLongKey, "long-key", FaultTarget::kList, FaultTarget::kList},
-    {ServerFaultKind::kShortBody, "short-body", FaultTarget::kPackage, FaultTarget::kPackage},
-    {ServerFaultKind::kNonHex, "non-hex", FaultTarget::kPackage, FaultTarget::kPackage},
-    {ServerFaultKind::kOtherDevice, "other-device", FaultTarget::kPackage, FaultTarget::kPackage},
-    {ServerFaultKind::kTruncatedBody, "truncated-body", FaultTarget::kBoth, FaultTarget::kBoth},
-    {ServerFaultKind::kErrorPage, "error-page", FaultTarget::kBoth, FaultTarget::kBoth},
-    {ServerFaultKind::kSlow, "slow", FaultTarget::kBoth, FaultTarget::kBoth},
-    {ServerFaultKind::kDropConnection, "drop-connection", FaultTarget::kBoth, FaultTarget::kBoth},
+    {ServerFaultKind::kNoSeparator, "no-separator", "", FaultTarget::kList, FaultTarget::kBoth,
+     "list \"NOPROGRAMS\", or (package: asked for) the package without its \"_\""},
+    {ServerFaultKind::kEmptyKey, "empty-key", "", FaultTarget::kList, FaultTarget::kList,
+     "list \"_name1_...\": nothing before the first \"_\""},
+    {ServerFaultKind::kLongKey, "long-key", "", FaultTarget::kList, FaultTarget::kList,
+     "a 33-byte list key, one more than the tool's key area"},
+    {ServerFaultKind::kShortBody, "short-body", "", FaultTarget::kPackage, FaultTarget::kPackage,
+     "the package cut to 29999 bytes, one under the tool's minimum"},
+    {ServerFaultKind::kNonHex, "non-hex", "", FaultTarget::kPackage, FaultTarget::kPackage,
+     "one payload digit of the package, mid-payload, replaced by \"G\""},
+    {ServerFaultKind::kOtherDevice, "other-device", "", FaultTarget::kPackage,
+     FaultTarget::kPackage, "a complete package made and keyed for another id"},
+    {ServerFaultKind::kTruncatedBody, "truncated-body", "", FaultTarget::kBoth, FaultTarget::kBoth,
+     "Content-Length of the whole reply, connection closed after half"},
+    {ServerFaultKind::kErrorPage, "error-page", "", FaultTarget::kBoth, FaultTarget::kBoth,
+     "HTTP 500 with an HTML page"},
+    {ServerFaultKind::kSlow, "slow", "MS", FaultTarget::kBoth, FaultTarget::kBoth,
+     "the reply held back MS milliseconds"},
+    {ServerFaultKind::kDropConnection, "drop-connection", "", FaultTarget::kBoth,
+     FaultTarget::kBoth, "the connection closed without any reply"},
 };
 static_assert(std::size(kKinds) == kServerFaultKindCount, "one row per kind");
 
@@ -40,13 +53,19 @@ constexpr std::string_view TargetName(FaultTarget target) {
   return "both";
 }
 
-FaultParse Fail(std::string_view text, std::string_view why) {
+// "slow:MS", as shown in messages.
+std::string Form(const KindInfo& info) {
+  return info.argument.empty() ? std::string(info.name)
+                               : std::string(info.name) + ":" + std::string(info.argument);
+}
+
+FaultParseResult<ServerFault> Fail(std::string_view text, std::string_view why) {
   return {std::nullopt, "bad fault \"" + std::string(text) + "\": " + std::string(why)};
 }
 
 }  // namespace
 
-FaultParse ParseServerFault(std::string_view text) {
+FaultParseResult<ServerFault> ParseServerFault(std::string_view text) {
   std::string_view rest = text;
   std::optional<FaultTarget> target;
   for (const FaultTarget t : {FaultTarget::kList, FaultTarget::kPackage, FaultTarget::kBoth}) {
@@ -77,12 +96,13 @@ FaultParse ParseServerFault(std::string_view text) {
       return Fail(text, std::string(info.name) + " applies to the " +
                             std::string(TargetName(info.allowed)) + " only");
     }
-    if (info.kind == ServerFaultKind::kSlow) {
+    if (!info.argument.empty()) {
       int ms = -1;
       const char* end = argument.data() + argument.size();
       const auto [ptr, ec] = std::from_chars(argument.data(), end, ms);
       if (argument.empty() || ec != std::errc{} || ptr != end || ms < 0) {
-        return Fail(text, "slow needs a delay in milliseconds, as in slow:500");
+        return Fail(text, std::string(info.name) + " needs a delay in milliseconds, as in " +
+                              std::string(info.name) + ":500");
       }
       fault.delay = std::chrono::milliseconds{ms};
     } else if (colon != std::string_view::npos) {
@@ -93,7 +113,7 @@ FaultParse ParseServerFault(std::string_view text) {
   std::string known;
   for (const KindInfo& info : kKinds) {
     known += known.empty() ? "" : ", ";
-    known += info.kind == ServerFaultKind::kSlow ? "slow:MS" : std::string(info.name);
+    known += Form(info);
   }
   return Fail(text, "unknown fault (known: " + known + ")");
 }
@@ -104,7 +124,7 @@ std::string FaultText(const ServerFault& fault) {
       std::string text(TargetName(fault.target));
       text += ':';
       text += info.name;
-      if (fault.kind == ServerFaultKind::kSlow) {
+      if (!info.argument.empty()) {
         text += ':';
         text += std::to_string(fault.delay.count());
       }
@@ -112,6 +132,22 @@ std::string FaultText(const ServerFault& fault) {
     }
   }
   return "unknown";
+}
+
+std::string ServerFaultForms() {
+  std::size_t width = 0;
+  for (const KindInfo& info : kKinds) {
+    width = std::max(width, Form(info).size());
+  }
+  std::string text;
+  for (const KindInfo& info : kKinds) {
+    const std::string form = Form(info);
+    text += text.empty() ? "  " : "\n  ";
+    text += form;
+    text.append(width - form.size() + 2, ' ');
+    text += info.help;
+  }
+  return text;
 }
 
 }  // namespace brintel::sim

@@ -17,6 +17,7 @@
 #include "server/posix/IconvGbkDecoder.h"
 #include "sim/server/Catalogue.h"
 #include "sim/server/ProgramServer.h"
+#include "sim/server/ServerFault.h"
 
 namespace {
 
@@ -88,9 +89,9 @@ int main(int argc, char** argv) {
   app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free one")
       ->capture_default_str();
   app.add_option("--fault", faultTexts,
-                 "[list:|package:|both:]KIND, KIND one of no-separator, empty-key, long-key, "
-                 "short-body, non-hex, other-device, truncated-body, error-page, slow:MS, "
-                 "drop-connection; repeatable");
+                 "misbehave on purpose (repeatable): [list:|package:|both:]KIND\n"
+                 "(without a target: what KIND can hit), KIND one of:\n" +
+                     brintel::sim::ServerFaultForms());
   app.add_flag("--no-line-breaks", noLineBreaks, "send packages as one line");
   app.add_flag("--list-line-breaks", listLineBreaks, "break lists every 64 bytes too");
   app.add_option("--export", exportDir,

@@ -62,7 +62,7 @@ struct Result {
 };
 
 sim::Fault DisplayFault(const std::string& text) {
-  sim::ParsedFault parsed = sim::ParseFault(text);
+  sim::FaultParseResult<sim::Fault> parsed = sim::ParseFault(text);
   if (!parsed.fault) {
     throw std::invalid_argument(parsed.error);
   }
@@ -70,7 +70,7 @@ sim::Fault DisplayFault(const std::string& text) {
 }
 
 sim::ServerFault ServerFault(const std::string& text) {
-  sim::FaultParse parsed = sim::ParseServerFault(text);
+  sim::FaultParseResult<sim::ServerFault> parsed = sim::ParseServerFault(text);
   if (!parsed.fault) {
     throw std::invalid_argument(parsed.error);
   }

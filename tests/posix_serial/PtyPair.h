@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/posix/PosixSerialPort.h"
+#include "device/posix/UniqueFd.h"
 
 namespace brintel::testing {
 
@@ -33,37 +34,34 @@ inline void AwaitReadable(int fd) {
 class PtyPair {
  public:
   PtyPair() {
-    if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
       throw std::runtime_error("openpty failed");
     }
+    master_.reset(master);
+    slave_.reset(slave);
     std::array<char, 128> name{};
-    if (::ttyname_r(slave_, name.data(), name.size()) != 0) {
+    if (::ttyname_r(slave_.get(), name.data(), name.size()) != 0) {
       throw std::runtime_error("ttyname_r failed");
     }
     path_ = name.data();
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master_.get(), F_SETFL, ::fcntl(master_.get(), F_GETFL) | O_NONBLOCK);
   }
-  ~PtyPair() {
-    CloseMaster();
-    ::close(slave_);
-  }
+  // The display's end first, as when it is unplugged.
+  ~PtyPair() { CloseMaster(); }
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& path() const { return path_; }
   // The test's own descriptor on the slave side, to inspect and wait on the line.
-  int slave() const { return slave_; }
+  int slave() const { return slave_.get(); }
 
   // Unplugs the display: the slave side is hung up.
-  void CloseMaster() {
-    if (master_ >= 0) {
-      ::close(master_);
-      master_ = -1;
-    }
-  }
+  void CloseMaster() { master_.reset(); }
 
   void Send(const Bytes& bytes) {
-    if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    if (::write(master_.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
       throw std::runtime_error("short write on the pty master");
     }
   }
@@ -74,19 +72,19 @@ class PtyPair {
     const auto deadline = Clock::now() + kCrossingDeadline;
     while (received.size() < count && Clock::now() < deadline) {
       std::array<std::uint8_t, 512> chunk{};
-      const ssize_t n = ::read(master_, chunk.data(), chunk.size());
+      const ssize_t n = ::read(master_.get(), chunk.data(), chunk.size());
       if (n > 0) {
         received.insert(received.end(), chunk.begin(), chunk.begin() + n);
       } else {
-        AwaitReadable(master_);
+        AwaitReadable(master_.get());
       }
     }
     return received;
   }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;
+  UniqueFd master_;
+  UniqueFd slave_;
   std::string path_;
 };
 

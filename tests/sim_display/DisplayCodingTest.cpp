@@ -42,7 +42,7 @@ TEST(FaultText, EveryFormIsReadAndWrittenBackTheSame) {
        {"ignore-probe:3", "wrong-reply:1", "short-frame:2", "invalid-frame:4", "wrong-echo:69:514",
         "retry-block:0", "stray-before-ack:7:2", "no-ack:12", "unplug-after:70",
         "unplug-after:5:250", "silent-after:20"}) {
-    const ParsedFault parsed = ParseFault(text);
+    const FaultParseResult<Fault> parsed = ParseFault(text);
     ASSERT_TRUE(parsed.fault) << text << ": " << parsed.error;
     EXPECT_EQ(FormatFault(*parsed.fault), text);
   }
@@ -73,7 +73,7 @@ TEST(FaultText, MalformedFaultsGiveAReasonAndNoFault) {
       {"unplug-after:3:", "REPLUG_MS must be"},
   };
   for (const Case& c : cases) {
-    const ParsedFault parsed = ParseFault(c.text);
+    const FaultParseResult<Fault> parsed = ParseFault(c.text);
     EXPECT_FALSE(parsed.fault) << c.text;
     EXPECT_NE(parsed.error.find(c.reason), std::string::npos) << c.text << ": " << parsed.error;
   }

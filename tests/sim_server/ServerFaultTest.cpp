@@ -9,7 +9,7 @@ namespace {
 using ::testing::HasSubstr;
 
 ServerFault Parsed(std::string_view text) {
-  const FaultParse parse = ParseServerFault(text);
+  const FaultParseResult<ServerFault> parse = ParseServerFault(text);
   EXPECT_TRUE(parse.fault.has_value()) << text << ": " << parse.error;
   return parse.fault.value_or(ServerFault{});
 }
@@ -38,7 +38,7 @@ TEST(ServerFaultParse, TextOfEveryFaultParsesBack) {
 
 TEST(ServerFaultParse, RefusesWithAReason) {
   const auto error = [](std::string_view text) {
-    const FaultParse parse = ParseServerFault(text);
+    const FaultParseResult<ServerFault> parse = ParseServerFault(text);
     EXPECT_FALSE(parse.fault.has_value()) << text;
     return parse.error;
   };
