@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/UpgradeHost.h"
+#include "cli/RunHost.h"
 
 namespace brintel::cli {
 
 // The window of the command line: the status and progress on the terminal
 // (a redrawn line) or as one line per change, message boxes printed with their
 // caption, and the program choice by option, by the first entry, or by a menu.
-class ConsoleHost : public UpgradeHost {
+class ConsoleHost : public RunHost {
  public:
   struct Settings {
     bool liveLine = false;  // stdout is a terminal: redraw one status line
@@ -23,9 +23,6 @@ class ConsoleHost : public UpgradeHost {
     std::optional<std::string> program;
     std::string address;
   };
-
-  // Why a choice was refused, when it was not the user.
-  enum class Refusal { kNone, kListPrinted, kUnknownProgram, kNoTerminal };
 
   ConsoleHost(Settings settings, std::ostream& out, std::ostream& err, std::istream& in);
 
@@ -39,13 +36,10 @@ class ConsoleHost : public UpgradeHost {
   void SetTitle(const std::string& title) override;
   void DrawInstructionPictures(std::uint16_t leftId, std::uint16_t rightId) override;
 
-  bool timerRunning() const { return timerRunning_; }
-  Refusal refusal() const { return refusal_; }
-  // The text of the latest message box; empty before the first.
-  const std::string& lastMessage() const { return lastMessage_; }
-
-  // A note that is no message box of the run (a hint, the reason for giving up).
-  void Note(const std::string& text);
+  bool timerRunning() const override { return timerRunning_; }
+  Refusal refusal() const override { return refusal_; }
+  const std::string& lastMessage() const override { return lastMessage_; }
+  void Note(const std::string& text) override;
 
   // Ends the live line so the shell prompt starts on a line of its own.
   void Finish();

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "engine/Messages.h"
+#include "device/SearchTexts.h"
 
 namespace brintel {
 namespace {
@@ -37,6 +37,16 @@ void DeviceLink::ScanPorts() {
 
 void DeviceLink::ClosePort() {
   port_.ClosePort();
+}
+
+DeviceLink::Stage DeviceLink::stage() const {
+  if (step_ < STEP_SEND) {
+    return Stage::kIdentify;
+  }
+  if (step_ == STEP_SEND) {
+    return Stage::kSend;
+  }
+  return step_ <= STEP_ECHO_LAST ? Stage::kEcho : Stage::kAcknowledgement;
 }
 
 DeviceLink::IdentifyResult DeviceLink::IdentifyStep(bool transferPhase, std::string& statusText) {
@@ -137,7 +147,9 @@ DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(std::string& statusText) {
 }
 
 void DeviceLink::GiveUpProbe() {
-  if (!identified_) {
+  if (identified_) {
+    ++counts_.identificationFailures;
+  } else {
     port_.ClosePort();
     ++portIndex_;
   }
@@ -151,6 +163,7 @@ bool DeviceLink::LosePort() {
   port_.ClosePort();
   step_ = STEP_PROBE;
   if (identified_) {
+    ++counts_.portsLost;
     return true;
   }
   ++portIndex_;
@@ -170,9 +183,9 @@ void DeviceLink::BeginTransfer() {
   frameBytesLeft_ = 0;
 }
 
-void DeviceLink::PrepareBlock(std::string_view packageText, std::ptrdiff_t separator,
+void DeviceLink::PrepareBlock(std::string_view packageText, std::ptrdiff_t payloadStart,
                               std::string_view listKey) {
-  sendBlock_ = brintel::PrepareBlock(packageText, separator, blockIndex_, deviceId_, listKey);
+  sendBlock_ = brintel::PrepareBlock(packageText, payloadStart, blockIndex_, deviceId_, listKey);
   byteIndex_ = 0;
   step_ = STEP_SEND;
 }
@@ -213,6 +226,7 @@ void DeviceLink::EchoStep() {
     const auto expected =
         static_cast<std::uint8_t>(~sendBlock_[static_cast<std::size_t>(byteIndex_)]);
     if (byte != expected) {
+      ++counts_.wrongEchoes;
       step_ = STEP_PROBE;
       return;
     }
@@ -226,15 +240,24 @@ void DeviceLink::EchoStep() {
 DeviceLink::TransferResult DeviceLink::AcknowledgementStep() {
   std::uint8_t byte = 0;
   if (!Read(byte)) {
-    step_ = step_ == STEP_ACK_LAST ? STEP_PROBE : static_cast<std::uint8_t>(step_ + 1);
+    if (step_ != STEP_ACK_LAST) {
+      ++step_;
+      return TransferResult::kPending;
+    }
+    // The echo index tells whether the echo ever completed.
+    ++(byteIndex_ < static_cast<std::int32_t>(BLOCK_SIZE) ? counts_.echoSilences
+                                                            : counts_.acknowledgementSilences);
+    step_ = STEP_PROBE;
     return TransferResult::kPending;
   }
   if (byte == BLOCK_ACCEPT) {
     ++blockIndex_;
+    ++counts_.accepted;
     step_ = STEP_PROBE;
     return TransferResult::kAccepted;
   }
   if (byte == BLOCK_RETRY) {
+    ++counts_.retryAcknowledgements;
     step_ = STEP_PROBE;
   }
   return TransferResult::kPending;  // any other byte is dropped, one per tick

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/BlockCounts.h"
 #include "device/IdentityFrame.h"
 #include "device/SendBlock.h"
 #include "device/SerialLink.h"
@@ -13,19 +14,27 @@
 namespace brintel {
 
 // The display's side of a run: the port table, the search and identification
-// (steps 0..40) and the block transfer (steps 41..255). One object lives as
+// and the block transfer, each a stage of the one-byte step. One object lives as
 // long as the program, so its counters keep their values across runs. A step
 // never waits for the device: it takes only the bytes already queued, and
 // every time-out is a count of ticks.
 class DeviceLink {
  public:
-  static constexpr std::size_t PORT_SLOTS = 100;
-
   // kPortLost: the identified display's port refused every write and was
   // closed. The display lost its power with it and counts its blocks from 0
   // again, so the run must end: sending on would write it out of step.
   enum class IdentifyResult { kPending, kIdentified, kPortLost };
   enum class TransferResult { kPending, kAccepted, kPortLost };
+
+  // The part of a block's exchange the next tick works on; within a stage the
+  // step counts the ticks of its time-out.
+  enum class Stage {
+    kIdentify,         // probe, reply and identity frame (IdentifyStep)
+    kSend,             // the prepared block goes out in one tick
+    kEcho,             // the complements come back
+    kAcknowledgement,  // BLOCK_ACCEPT or BLOCK_RETRY
+  };
+  Stage stage() const;
 
   DeviceLink(SerialPort& port, Pause pause);
 
@@ -45,7 +54,7 @@ class DeviceLink {
   void BeginTransfer();
 
   // Prepares block `blockIndex` from the package; the next step sends it.
-  void PrepareBlock(std::string_view packageText, std::ptrdiff_t separator,
+  void PrepareBlock(std::string_view packageText, std::ptrdiff_t payloadStart,
                     std::string_view listKey);
 
   // One tick of steps 41..255. kAccepted: the display took the block and
@@ -73,6 +82,9 @@ class DeviceLink {
   const IdentityFrame& identityFrame() const { return identityFrame_; }
   // Every byte read from the port since the program started, drained ones too.
   std::uint64_t bytesReceived() const { return bytesReceived_; }
+  // Counted since the last ResetCounts (the engine's Start).
+  const BlockCounts& counts() const { return counts_; }
+  void ResetCounts() { counts_ = {}; }
   const SendBlock& sendBlock() const { return sendBlock_; }
 
  private:
@@ -91,7 +103,7 @@ class DeviceLink {
   SerialPort& port_;
   Pause pause_;
 
-  std::array<std::string, PORT_SLOTS> portTable_;
+  std::array<std::string, SerialPort::kMaxPorts + 1> portTable_;  // the last slot stays empty
   std::uint8_t portCount_ = 0;
   std::uint8_t portIndex_ = 0;
   std::uint8_t frameBytesLeft_ = 0;
@@ -103,6 +115,7 @@ class DeviceLink {
   std::int32_t identified_ = 0;
   std::string deviceId_;
   std::uint64_t bytesReceived_ = 0;
+  BlockCounts counts_;
 };
 
 }  // namespace brintel

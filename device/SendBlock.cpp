@@ -1,7 +1,6 @@
 #include "device/SendBlock.h"
 
 #include "device/PermuteByte.h"
-#include "server/ProgramPackage.h"
 
 namespace brintel {
 namespace {
@@ -37,13 +36,13 @@ std::uint8_t ReadDigitPair(std::string_view text, std::ptrdiff_t position) {
   return static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
 }
 
-SendBlock PrepareBlock(std::string_view packageText, std::ptrdiff_t separator, int blockIndex,
+SendBlock PrepareBlock(std::string_view packageText, std::ptrdiff_t payloadStart, int blockIndex,
                        std::string_view deviceId, std::string_view listKey) {
   SendBlock block{};
   const std::size_t keyLength = listKey.size();
   for (int n = 0; n < static_cast<int>(BLOCK_SIZE); ++n) {
     const std::uint8_t value =
-        ReadDigitPair(packageText, BlockDigitPosition(separator, blockIndex, n));
+        ReadDigitPair(packageText, BlockDigitPosition(payloadStart, blockIndex, n));
     std::uint8_t key = 0;
     if (n < 8) {
       key = ReadDigitPair(deviceId, 2 * n);

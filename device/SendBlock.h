@@ -25,10 +25,18 @@ int HexDigitValue(char c);
 // digits at the start; characters past the end of the text end the run.
 std::uint8_t ReadDigitPair(std::string_view text, std::ptrdiff_t position);
 
+// Text position of the first digit of byte n of the block sent as number
+// `blockIndex`, the payload's first digit at `payloadStart`: blocks go out
+// last segment first.
+constexpr std::ptrdiff_t BlockDigitPosition(std::ptrdiff_t payloadStart, int blockIndex, int n) {
+  constexpr auto kBlockDigits = 2 * static_cast<std::ptrdiff_t>(BLOCK_SIZE);
+  return payloadStart + kBlockDigits * (BLOCK_COUNT - 1 - blockIndex) + 2 * n;
+}
+
 // Block `blockIndex` of the package, de-keyed and scrambled: positions 0..7
 // take the digit pairs of `deviceId` as keys, positions 8..514 the bytes of
 // `listKey` (1..32 bytes) backwards and cyclically.
-SendBlock PrepareBlock(std::string_view packageText, std::ptrdiff_t separator, int blockIndex,
+SendBlock PrepareBlock(std::string_view packageText, std::ptrdiff_t payloadStart, int blockIndex,
                        std::string_view deviceId, std::string_view listKey);
 
 }  // namespace brintel

@@ -1,4 +1,4 @@
-#include "server/FetchResponse.h"
+#include "engine/FetchResponse.h"
 
 #include <algorithm>
 

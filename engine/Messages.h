@@ -1,6 +1,9 @@
 #pragma once
 
-// The texts the user reads, exactly as the tool has always shown them (UTF-8).
+#include "device/SearchTexts.h"
+
+// The texts the user reads, exactly as the tool has always shown them (UTF-8);
+// the search's status texts come from the device link.
 namespace brintel::messages {
 
 // Front ends: the status text before the first Start, and the message shown
@@ -10,9 +13,6 @@ inline constexpr char kStartupMessage[] =
     "请摸一下OBD插头里面的两根长针，泄放静电，然后按照随后出现的示意图，调整好显示器背面的跳线开关"
     "。";
 
-inline constexpr char kSearching[] = "正在搜索行车显示器...";
-inline constexpr char kFound[] = " found... ";
-inline constexpr char kFoundNoSerial[] = " found but no sn sent.";
 inline constexpr char kGettingList[] = "Getting list... ";
 inline constexpr char kGetting[] = "Getting ";
 inline constexpr char kGettingEnd[] = "...";

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/Messages.h"
-#include "server/FetchResponse.h"
+#include "engine/FetchResponse.h"
 #include "server/ProgramList.h"
 #include "server/ProgramPackage.h"
 
@@ -27,6 +27,7 @@ void UpgradeEngine::OnStart() {
   host_.WriteControls(statusText_, serverAddress_);
   link_.ScanPorts();
   link_.ForgetDevice();
+  link_.ResetCounts();
   phase_ = PHASE_SEARCH;
   completed_ = false;
   host_.StartTimer();
@@ -122,7 +123,7 @@ void UpgradeEngine::DownloadPackage() {
   phase_ = PHASE_TRANSFER;
   link_.BeginTransfer();
   const PackageHeader header = ReadPackageHeader(responseText_);
-  packageSeparator_ = header.separator;
+  payloadStart_ = header.payloadStart;
   host_.SetTitle(gbk_.ToUtf8(header.title));
   host_.DrawInstructionPictures(header.leftPicture, header.rightPicture);
   statusText_ = messages::kStopMidwayHint;
@@ -132,10 +133,10 @@ void UpgradeEngine::DownloadPackage() {
 }
 
 void UpgradeEngine::TransferTick() {
-  if (link_.step() <= 40) {
+  if (link_.stage() == DeviceLink::Stage::kIdentify) {
     switch (link_.IdentifyStep(true, statusText_)) {
       case DeviceLink::IdentifyResult::kIdentified:
-        link_.PrepareBlock(responseText_, packageSeparator_, listKey_);
+        link_.PrepareBlock(responseText_, payloadStart_, listKey_);
         break;
       case DeviceLink::IdentifyResult::kPortLost:
         EndLostTransfer();

@@ -69,7 +69,7 @@ class UpgradeEngine {
   std::string requestUrl_;
   std::string responseText_;  // raw GBK: the list, then the package
   std::string listKey_;
-  std::ptrdiff_t packageSeparator_ = -1;
+  std::ptrdiff_t payloadStart_ = 0;
   bool completed_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "device/DeviceLink.h"
 #include "device/IdentityFrame.h"
 #include "device/SendBlock.h"
+#include "server/ProgramPackage.h"
 #include "sim/display/DisplayProtocol.h"
 
 namespace brintel::fuzz {
@@ -103,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (link.IdentifyStep(true, status) == DeviceLink::IdentifyResult::kIdentified) {
         FUZZ_CHECK(IsValidFrame(link.identityFrame()));
         FUZZ_CHECK(link.identified() && port.IsOpen());
-        link.PrepareBlock(kPackage, 16, kListKey);
+        link.PrepareBlock(kPackage, 16 + PAYLOAD_OFFSET, kListKey);
         FUZZ_CHECK(link.step() == 41);
       } else {
         FUZZ_CHECK(link.step() <= 40);

@@ -85,9 +85,9 @@ void CheckAnyText(FuzzInput& in) {
     longer = std::string(text.substr(0, end)) + "F7_zz" + std::string(text.substr(end));
   }
   for (int b = 0; b < BLOCK_COUNT; ++b) {
-    const SendBlock block = PrepareBlock(text, header.separator, b, deviceId, listKey);
+    const SendBlock block = PrepareBlock(text, header.payloadStart, b, deviceId, listKey);
     if (size >= payloadEnd) {
-      FUZZ_CHECK(block == PrepareBlock(longer, header.separator, b, deviceId, listKey));
+      FUZZ_CHECK(block == PrepareBlock(longer, header.payloadStart, b, deviceId, listKey));
     }
   }
 }
@@ -143,7 +143,7 @@ void CheckBuiltPackage(FuzzInput& in) {
   FUZZ_CHECK(text.compare(0, PACKAGE_ID_SIZE, deviceId) == 0);
   for (int b = 0; b < BLOCK_COUNT; ++b) {
     const std::vector<std::uint8_t> bytes =
-        Unscramble(PrepareBlock(text, header.separator, b, deviceId, listKey));
+        Unscramble(PrepareBlock(text, header.payloadStart, b, deviceId, listKey));
     const auto segment =
         program.data.begin() +
         static_cast<std::ptrdiff_t>(BLOCK_SIZE * static_cast<std::size_t>(BLOCK_COUNT - 1 - b));

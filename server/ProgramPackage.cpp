@@ -11,6 +11,7 @@ PackageHeader ReadPackageHeader(std::string_view text) {
   const std::size_t separator = FindSeparator(text);
   if (separator != std::string_view::npos) {
     header.separator = static_cast<std::ptrdiff_t>(separator);
+    header.payloadStart = header.separator + PAYLOAD_OFFSET;
     if (separator > PACKAGE_ID_SIZE) {
       header.title = std::string(text.substr(PACKAGE_ID_SIZE, separator - PACKAGE_ID_SIZE));
     }

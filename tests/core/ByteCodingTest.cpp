@@ -104,8 +104,8 @@ TEST(PrepareBlock, FirstBlockCarriesTheLastSegmentLastBlockTheFirst) {
   const std::string zeroId(16, '0');
   const std::string zeroKey(1, '\0');
 
-  const SendBlock first = PrepareBlock(text, u, 0, zeroId, zeroKey);
-  const SendBlock last = PrepareBlock(text, u, 69, zeroId, zeroKey);
+  const SendBlock first = PrepareBlock(text, u + PAYLOAD_OFFSET, 0, zeroId, zeroKey);
+  const SendBlock last = PrepareBlock(text, u + PAYLOAD_OFFSET, 69, zeroId, zeroKey);
   for (const std::uint8_t byte : first) {
     ASSERT_EQ(UnpermuteByte(byte), 69);
   }
@@ -116,15 +116,15 @@ TEST(PrepareBlock, FirstBlockCarriesTheLastSegmentLastBlockTheFirst) {
 
 TEST(PrepareBlock, BlockPositionsGoOutInReverseAndTextPositionsMatchTheWorkedExample) {
   // Title of 3 bytes: u = 19; block 0 reads 71096..72125, block 69 reads 26..1055.
-  EXPECT_EQ(BlockDigitPosition(19, 0, 0), 71096);
-  EXPECT_EQ(BlockDigitPosition(19, 0, 514) + 1, 72125);
-  EXPECT_EQ(BlockDigitPosition(19, 69, 0), 26);
-  EXPECT_EQ(BlockDigitPosition(19, 69, 514) + 1, 1055);
+  EXPECT_EQ(BlockDigitPosition(26, 0, 0), 71096);
+  EXPECT_EQ(BlockDigitPosition(26, 0, 514) + 1, 72125);
+  EXPECT_EQ(BlockDigitPosition(26, 69, 0), 26);
+  EXPECT_EQ(BlockDigitPosition(26, 69, 514) + 1, 1055);
 
   const std::string text = MakePackage("0123456789ABCDEFabc_134135",
                                        [](int p) { return static_cast<std::uint8_t>(p % 251); });
   const std::string zeroId(16, '0');
-  const SendBlock block = PrepareBlock(text, 19, 0, zeroId, std::string(1, '\0'));
+  const SendBlock block = PrepareBlock(text, 26, 0, zeroId, std::string(1, '\0'));
   // The first byte on the wire is payload byte 36049, the last of block 0 is 35535.
   EXPECT_EQ(UnpermuteByte(block[0]), 36049 % 251);
   EXPECT_EQ(UnpermuteByte(block[514]), 35535 % 251);
@@ -136,7 +136,7 @@ TEST(PrepareBlock, KeysComeFromDeviceIdThenCycleBackwardsThroughListKey) {
       MakePackage("0000000000000000_134134", [](int) { return std::uint8_t{0}; });
   const std::string deviceId = "0102030405060708";
   const std::string listKey = "\x10\x20\x30";
-  const SendBlock block = PrepareBlock(text, 16, 5, deviceId, listKey);
+  const SendBlock block = PrepareBlock(text, 23, 5, deviceId, listKey);
   const auto keyAt = [&](int n) {
     return static_cast<std::uint8_t>(-UnpermuteByte(block[514 - static_cast<std::size_t>(n)]));
   };
@@ -150,7 +150,7 @@ TEST(PrepareBlock, KeysComeFromDeviceIdThenCycleBackwardsThroughListKey) {
   const int cycle[3] = {0x30, 0x20, 0x10};
   EXPECT_EQ(keyAt(514), cycle[(514 - 8) % 3]);
 
-  const SendBlock oneByteKey = PrepareBlock(text, 16, 5, deviceId, "\x7F");
+  const SendBlock oneByteKey = PrepareBlock(text, 23, 5, deviceId, "\x7F");
   for (int n = 8; n < 515; ++n) {
     ASSERT_EQ(UnpermuteByte(oneByteKey[514 - static_cast<std::size_t>(n)]), 0x81);
   }
@@ -159,7 +159,7 @@ TEST(PrepareBlock, KeysComeFromDeviceIdThenCycleBackwardsThroughListKey) {
 TEST(PrepareBlock, ZeroPairWithZeroKeyGoesOutAs0xCC) {
   const std::string text =
       MakePackage("0000000000000000_134134", [](int) { return std::uint8_t{0}; });
-  const SendBlock block = PrepareBlock(text, 16, 0, std::string(16, '0'), "K");
+  const SendBlock block = PrepareBlock(text, 23, 0, std::string(16, '0'), "K");
   EXPECT_EQ(block[514], 0xCC);
   EXPECT_EQ(static_cast<std::uint8_t>(~block[514]), 0x33);  // the echo the display must send
 }
@@ -168,8 +168,8 @@ TEST(PrepareBlock, DigitsMissingAtTheEndReadAsZero) {
   // Block 0 reads the tail of the payload; cut the text inside it.
   std::string text = MakePackage("0000000000000000_134134", [](int) { return std::uint8_t{0x11}; });
   text.resize(
-      static_cast<std::size_t>(BlockDigitPosition(16, 0, 514) + 1));  // one digit of the last pair
-  const SendBlock block = PrepareBlock(text, 16, 0, std::string(16, '0'), std::string(1, '\0'));
+      static_cast<std::size_t>(BlockDigitPosition(23, 0, 514) + 1));  // one digit of the last pair
+  const SendBlock block = PrepareBlock(text, 23, 0, std::string(16, '0'), std::string(1, '\0'));
   EXPECT_EQ(UnpermuteByte(block[0]), 0x01);
   EXPECT_EQ(UnpermuteByte(block[1]), 0x11);
 }

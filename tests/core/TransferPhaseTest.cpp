@@ -137,6 +137,9 @@ TEST_F(TransferPhase, RefusedBlocksAreSentAgainAfterANewProbe) {
   EXPECT_EQ(display.blocks[display.blocks.size() - 2], display.blocks.back());
   EXPECT_EQ(h.host.progress, 2);
   EXPECT_TRUE(h.host.messages.empty());
+  EXPECT_EQ(h.engine.link().counts(),
+            (BlockCounts{.accepted = 2, .retryAcknowledgements = 1, .wrongEchoes = 1}));
+  EXPECT_EQ(h.engine.link().counts().sentAgain(), 2);
 }
 
 TEST_F(TransferPhase, StrayBytesBeforeTheAcknowledgementAreDroppedOnePerTick) {
@@ -174,6 +177,7 @@ TEST_F(TransferPhase, TimeOutsAreCountedInSilentTicks) {
   EXPECT_EQ(h.engine.link().step(), 255);
   h.Tick();
   EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.echoSilences = 1}));
 
   // After a complete echo: 113 silent ticks reach 255, the 114th goes back to 0.
   display.autoEcho = true;
@@ -185,6 +189,13 @@ TEST_F(TransferPhase, TimeOutsAreCountedInSilentTicks) {
   h.port.Queue({BLOCK_ACCEPT});
   h.Tick();
   EXPECT_EQ(h.engine.link().blockIndex(), 1) << "the last wait still takes the acknowledgement";
+
+  // Silence behind a whole echo is the acknowledgement's, not the echo's.
+  Identify();
+  h.Tick(2 + 114);
+  EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_EQ(h.engine.link().counts(),
+            (BlockCounts{.accepted = 1, .echoSilences = 1, .acknowledgementSilences = 1}));
 }
 
 TEST_F(TransferPhase, IdentificationFailuresBetweenBlocksStayOnThePort) {
@@ -206,6 +217,8 @@ TEST_F(TransferPhase, IdentificationFailuresBetweenBlocksStayOnThePort) {
   display.answerProbes = true;
   display.frame = kFrameArrival;
   Identify();
+  EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 1, .identificationFailures = 2}));
+  EXPECT_EQ(h.engine.link().counts().sentAgain(), 0) << "no block went out twice";
 }
 
 TEST_F(TransferPhase, AnotherDisplaysIdentityKeysTheFirstEightPositions) {
@@ -273,6 +286,7 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
     EXPECT_EQ(h.engine.phase(), PHASE_SEARCH);
     EXPECT_EQ(h.host.statusControl, "");
     EXPECT_EQ(h.host.progress, 2) << "the bar keeps its place until the next acceptance";
+    EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 2, .portsLost = 1}));
     h.Tick(5);
     EXPECT_EQ(display.blocks.size(), atTheProbe ? 2u : 3u) << "nothing more goes out";
 
@@ -286,6 +300,7 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
     EXPECT_TRUE(h.engine.completed());
     EXPECT_EQ(display.blocks.size(), 70u);
     EXPECT_EQ(ProgramFromBlocks(display.blocks), program);
+    EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 70})) << "counted per run";
   }
 }
 

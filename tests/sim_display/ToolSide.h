@@ -15,6 +15,7 @@
 #include "device/IdentityFrame.h"
 #include "device/SendBlock.h"
 #include "device/posix/PosixSerialPort.h"
+#include "server/ProgramPackage.h"
 #include "sim/display/DisplayProtocol.h"
 
 namespace brintel::sim::testing {
@@ -136,8 +137,8 @@ inline std::string PackageFor(const Bytes& program) {
 
 // Block `index` as the tool sends it to device `kDeviceId`.
 inline brintel::SendBlock BlockOf(const std::string& package, int index) {
-  return PrepareBlock(package, static_cast<std::ptrdiff_t>(package.find('_')), index, kDeviceId,
-                      kListKey);
+  return PrepareBlock(package, static_cast<std::ptrdiff_t>(package.find('_')) + PAYLOAD_OFFSET,
+                      index, kDeviceId, kListKey);
 }
 
 inline Bytes Segment(const Bytes& program, int segment) {

@@ -1,0 +1,133 @@
+#include "cli/UpgradeRun.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "cli/CliOptions.h"
+#include "engine/Messages.h"
+
+namespace brintel::cli {
+namespace {
+
+constexpr auto kTick = std::chrono::milliseconds(5);
+
+UpgradeEngine::Config EngineConfig(const UpgradeRun::Settings& settings) {
+  return UpgradeEngine::Config{settings.defaultServer};
+}
+
+}  // namespace
+
+UpgradeRun::UpgradeRun(RunHost& host, SerialPort& port, HttpClient& http, const GbkDecoder& gbk,
+                       Settings settings)
+    : host_(host),
+      port_(port),
+      settings_(std::move(settings)),
+      engine_(
+          host, port, http, gbk,
+          [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
+          EngineConfig(settings_)) {}
+
+bool UpgradeRun::Writing() const {
+  return engine_.phase() == PHASE_TRANSFER && engine_.link().identified();
+}
+
+UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted) {
+  // Without a time limit the search goes on until interrupted.
+  const Clock::duration limit = settings_.searchTimeout
+                                    ? std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(*settings_.searchTimeout))
+                                    : Clock::duration::max();
+  bool wasSearching = false;
+  Clock::time_point searchingSince{};
+  std::string lastOpenError;
+  std::uint64_t bytesSeen = 0;
+  Clock::time_point answeredAt{};
+
+  writing_ = false;
+  engine_.OnStart();
+  auto next = Clock::now();
+  while (host_.timerRunning()) {
+    if (interrupted()) {
+      return Stop(Ending::kInterrupted, {});
+    }
+    const bool searching = engine_.phase() == PHASE_SEARCH ||
+                           (engine_.phase() == PHASE_TRANSFER && !engine_.link().identified());
+    const auto now = Clock::now();
+    if (searching && !wasSearching) {
+      searchingSince = now;
+    }
+    wasSearching = searching;
+    if (searching && now - searchingSince >= limit) {
+      return Stop(Ending::kNoDisplay, "no display found within");
+    }
+    // An identified display that falls silent (its power gone while the
+    // adapter stays) is given up after the same time as a search.
+    if (writing_ && engine_.link().bytesReceived() != bytesSeen) {
+      bytesSeen = engine_.link().bytesReceived();
+      answeredAt = now;
+    }
+    if (writing_ && now - answeredAt >= limit) {
+      return Stop(Ending::kDisplaySilent, "the display has not answered for");
+    }
+    next = std::max(next + kTick, now);
+    std::this_thread::sleep_until(next);
+    engine_.tick();
+    if (!writing_ && Writing()) {
+      writing_ = true;
+      bytesSeen = engine_.link().bytesReceived();
+      answeredAt = Clock::now();
+    }
+    if (port_.LastOpenError() != lastOpenError) {
+      lastOpenError = port_.LastOpenError();
+      if (!lastOpenError.empty() && settings_.showOpenErrors) {
+        host_.Note(lastOpenError);
+      }
+    }
+  }
+  AdviseIfMidProgram();
+  return Ending::kStopped;
+}
+
+UpgradeRun::Ending UpgradeRun::Stop(Ending ending, const std::string& why) {
+  engine_.OnStop();
+  if (!why.empty()) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", settings_.searchTimeout.value_or(0));
+    host_.Note(why + " " + seconds + " s");
+  }
+  AdviseIfMidProgram();
+  return ending;
+}
+
+// A display left mid-program and written again without a power cycle takes
+// the new run's blocks after the old ones: tell the user last.
+void UpgradeRun::AdviseIfMidProgram() {
+  if (writing_ && !engine_.completed() && host_.lastMessage() != messages::kStopMidwayHint) {
+    host_.Note(messages::kStopMidwayHint);
+  }
+}
+
+int UpgradeRun::ExitStatus(Ending ending) const {
+  switch (ending) {
+    case Ending::kInterrupted:
+      return EXIT_INTERRUPTED;
+    case Ending::kNoDisplay:
+    case Ending::kDisplaySilent:
+      return EXIT_NOT_COMPLETED;
+    case Ending::kStopped:
+      break;
+  }
+  if (engine_.completed()) {
+    return EXIT_COMPLETED;
+  }
+  switch (host_.refusal()) {
+    case RunHost::Refusal::kListPrinted:
+      return EXIT_COMPLETED;
+    case RunHost::Refusal::kNoTerminal:
+      return EXIT_USAGE;
+    default:
+      return EXIT_NOT_COMPLETED;
+  }
+}
+
+}  // namespace brintel::cli

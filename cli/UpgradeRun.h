@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "cli/RunHost.h"
+#include "device/SerialPort.h"
+#include "engine/UpgradeEngine.h"
+#include "server/GbkDecoder.h"
+#include "server/HttpClient.h"
+
+namespace brintel::cli {
+
+// One upgrade run of a command-line front end: the engine on its port, HTTP
+// client and host, ticked every 5 ms from Start until it stops by itself, is
+// interrupted, or hits the search time limit. A single run and every channel
+// of a station drive the engine through it.
+class UpgradeRun {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Settings {
+    std::string defaultServer = BRINTEL_DEFAULT_SERVER;  // host[:port]
+    // Seconds a search may go without a display, and an identified display
+    // without a byte; none: until interrupted.
+    std::optional<double> searchTimeout;
+    bool showOpenErrors = false;  // print why a port would not open, once per reason
+  };
+
+  enum class Ending {
+    kStopped,        // the engine ended the run: completed, refused or failed
+    kInterrupted,    // Stop from outside (Ctrl-C)
+    kNoDisplay,      // the search found no display within the time limit
+    kDisplaySilent,  // the identified display stopped answering
+  };
+
+  UpgradeRun(RunHost& host, SerialPort& port, HttpClient& http, const GbkDecoder& gbk,
+             Settings settings);
+
+  // Runs until the run ends; `interrupted` is asked before every tick.
+  Ending Run(const std::function<bool()>& interrupted);
+
+  // The exit status for `ending`: 0 completed (or the list printed), 1 the run
+  // ended without completing, 2 no way to choose, 130 interrupted.
+  int ExitStatus(Ending ending) const;
+
+  const UpgradeEngine& engine() const { return engine_; }
+
+ private:
+  // Blocks may have gone out since the display was identified in the transfer.
+  bool Writing() const;
+  Ending Stop(Ending ending, const std::string& why);
+  void AdviseIfMidProgram();
+
+  RunHost& host_;
+  SerialPort& port_;
+  Settings settings_;
+  UpgradeEngine engine_;
+  bool writing_ = false;
+};
+
+}  // namespace brintel::cli
