@@ -246,7 +246,7 @@ DeviceLink::TransferResult DeviceLink::AcknowledgementStep() {
     }
     // The echo index tells whether the echo ever completed.
     ++(byteIndex_ < static_cast<std::int32_t>(BLOCK_SIZE) ? counts_.echoSilences
-                                                            : counts_.acknowledgementSilences);
+                                                          : counts_.acknowledgementSilences);
     step_ = STEP_PROBE;
     return TransferResult::kPending;
   }

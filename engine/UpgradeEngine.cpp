@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Messages.h"
 #include "engine/FetchResponse.h"
+#include "engine/Messages.h"
 #include "server/ProgramList.h"
 #include "server/ProgramPackage.h"
 

@@ -23,9 +23,9 @@ static_assert(PAYLOAD_DIGITS == 2 * static_cast<std::ptrdiff_t>(PROGRAM_SIZE));
 static_assert(PAYLOAD_DIGITS == 72100, "36050 payload bytes");
 
 struct PackageHeader {
-  std::ptrdiff_t separator = -1;  // position of the first "_", -1 if none
+  std::ptrdiff_t separator = -1;                     // position of the first "_", -1 if none
   std::ptrdiff_t payloadStart = PAYLOAD_OFFSET - 1;  // its first digit, 7 behind the "_"
-  std::string title;              // raw GBK bytes between the identity and the "_"
+  std::string title;  // raw GBK bytes between the identity and the "_"
   std::uint16_t leftPicture = 0;
   std::uint16_t rightPicture = 0;
 };

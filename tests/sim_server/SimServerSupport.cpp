@@ -33,7 +33,8 @@ std::vector<std::uint8_t> DisplayProgram(std::string_view packageText, std::stri
       found == std::string_view::npos ? -1 : static_cast<std::ptrdiff_t>(found);
   std::vector<std::uint8_t> program(BLOCK_SIZE * BLOCK_COUNT);
   for (int b = 0; b < BLOCK_COUNT; ++b) {
-    const SendBlock block = PrepareBlock(packageText, separator + PAYLOAD_OFFSET, b, deviceId, listKey);
+    const SendBlock block =
+        PrepareBlock(packageText, separator + PAYLOAD_OFFSET, b, deviceId, listKey);
     const std::size_t segment = static_cast<std::size_t>(BLOCK_COUNT - 1 - b);
     for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
       program[segment * BLOCK_SIZE + (BLOCK_SIZE - 1 - k)] = UnpermuteByte(block[k]);
