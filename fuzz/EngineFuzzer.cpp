@@ -10,8 +10,9 @@
 // holding all 70 blocks, exactly the server's program when the list and the
 // package were the server's own.
 
+#include <algorithm>
 #include <cctype>
-#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "sim/display/DisplayProtocol.h"
 #include "sim/server/Catalogue.h"
 #include "sim/server/PackageBuilder.h"
+#include "tests/support/Fakes.h"
 
 namespace brintel::fuzz {
 namespace {
@@ -31,162 +33,41 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kMaxTicks = 6000;
+constexpr auto kTick = 5ms;
 // Held back no longer than this, a display byte is never late for the tool's
 // shortest wait (19 ticks for the probe reply); later ones would be a display
 // too slow to upgrade, not a fault of the tool.
-constexpr int kMaxHoldTicks = 8;
-constexpr auto kTick = 5ms;
+constexpr auto kMaxHold = 8 * kTick;
 
 const sim::Catalogue& Programs() {
   static const sim::Catalogue catalogue = sim::Catalogue::Default();
   return catalogue;
 }
 
-// The display on port `displayPort` of the list; the other ports are silent.
-class DisplayLine final : public SerialPort {
- public:
-  DisplayLine(sim::DisplayProtocol& display, std::vector<std::string> names,
-              std::size_t displayPort)
-      : display_(display), names_(std::move(names)), displayPort_(displayPort) {}
-
-  bool openFails = false;
-  bool writesFail = false;
-  std::deque<std::uint8_t> readable;
-
-  std::vector<std::string> ScanPorts() override { return names_; }
-  bool OpenPort(const std::string& name) override {
-    if (openFails) {
-      return false;
-    }
-    onDisplay_ = displayPort_ < names_.size() && name == names_[displayPort_];
-    open_ = true;
-    readable.clear();
-    pending_.clear();
-    return true;
+// Time moves on by one tick; `mode` says how much of what the display sent
+// has crossed the line: all, none, half, or one byte.
+void NextTick(testing::ScriptedPort& line, unsigned mode) {
+  line.Advance(kTick);
+  std::size_t count = line.held.size();
+  if (mode == 1) {
+    count = 0;
+  } else if (mode == 2) {
+    count = (count + 1) / 2;
+  } else if (mode == 3) {
+    count = std::min<std::size_t>(count, 1);
   }
-  bool WriteByte(std::uint8_t byte) override {
-    if (!open_ || writesFail) {
-      return false;
-    }
-    if (onDisplay_) {
-      reaction_.Clear();
-      display_.OnByte(byte, now_, reaction_);
-      for (const std::uint8_t reply : reaction_.bytes) {
-        pending_.push_back({reply, tick_});
-      }
-    }
-    return true;
+  while (count < line.held.size() && line.now - line.held[count].sentAt >= kMaxHold) {
+    ++count;
   }
-  bool ReadByte(std::uint8_t& byte) override {
-    byte = 0;
-    if (!open_ || readable.empty()) {
-      return false;
-    }
-    byte = readable.front();
-    readable.pop_front();
-    return true;
-  }
-  void ClearError() override {}
-  void ClosePort() override {
-    if (open_ && onDisplay_) {
-      reaction_.Clear();
-      display_.OnLineLost("port closed", reaction_);
-    }
-    open_ = false;
-    onDisplay_ = false;
-  }
-  bool IsOpen() const override { return open_; }
+  line.Release(count);
+}
 
-  // Time moves on by one tick; `mode` says how much of what the display sent
-  // has crossed the line: all, none, half, or one byte.
-  void NextTick(unsigned mode) {
-    ++tick_;
-    now_ += kTick;
-    reaction_.Clear();
-    display_.OnClock(now_, reaction_);
-    std::size_t count = pending_.size();
-    if (mode == 1) {
-      count = 0;
-    } else if (mode == 2) {
-      count = (count + 1) / 2;
-    } else if (mode == 3) {
-      count = std::min<std::size_t>(count, 1);
-    }
-    while (count < pending_.size() && tick_ - pending_[count].sentAt >= kMaxHoldTicks) {
-      ++count;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      readable.push_back(pending_.front().byte);
-      pending_.pop_front();
-    }
-  }
-
- private:
-  struct InFlight {
-    std::uint8_t byte;
-    int sentAt;
-  };
-
-  sim::DisplayProtocol& display_;
-  std::vector<std::string> names_;
-  std::size_t displayPort_;
-  bool open_ = false;
-  bool onDisplay_ = false;
-  int tick_ = 0;
-  sim::Clock::time_point now_{};
-  std::deque<InFlight> pending_;
-  sim::DisplayProtocol::Reaction reaction_;
-};
-
-// The user: takes the fuzzer's entry of every list, and OK for every message.
-class ScriptHost final : public UpgradeHost {
- public:
-  explicit ScriptHost(std::size_t choice) : choice_(choice) {}
-
-  bool timerRunning = false;
-  int progress = 0;
-  int completions = 0;
-  bool askedToPlugIn = false;
-  std::string chosenName;  // raw, as the list gave it
-
-  void ReadControls(std::string& statusText, std::string& serverAddress) override {
-    statusText = status_;
-    serverAddress = address_;
-  }
-  void WriteControls(const std::string& statusText, const std::string& serverAddress) override {
-    status_ = statusText;
-    address_ = serverAddress;
-  }
-  void ShowMessage(const std::string& text, const std::string&) override {
-    completions += text == messages::kCompleted ? 1 : 0;
-    askedToPlugIn = askedToPlugIn || text == messages::kPlugIn;
-  }
-  ProgramChoice ChooseProgram(const std::vector<std::string>& names) override {
-    const std::size_t entry = choice_ % (names.size() + 1);
-    if (entry == names.size()) {
-      return {true, std::nullopt};
-    }
-    return {true, entry};
-  }
-  void StartTimer() override { timerRunning = true; }
-  void StopTimer() override { timerRunning = false; }
-  void SetProgress(int position) override {
-    FUZZ_CHECK(position == progress + 1 && position <= BLOCK_COUNT);
-    progress = position;
-  }
-  void SetTitle(const std::string&) override {}
-  void DrawInstructionPictures(std::uint16_t, std::uint16_t) override {}
-
- private:
-  std::size_t choice_;
-  std::string status_;
-  std::string address_;
-};
-
-class Utf8AsIs final : public GbkDecoder {
- public:
-  std::string ToUtf8(std::string_view gbk) const override { return std::string(gbk); }
-};
+// The messages shown with this text, whatever their caption.
+std::size_t Shown(const testing::FakeHost& host, std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(host.messages.begin(), host.messages.end(),
+                    [text](const std::string& m) { return m.substr(m.find('|') + 1) == text; }));
+}
 
 std::string QueryValue(const std::string& url, const std::string& key) {
   const std::size_t at = url.find(key + "=");
@@ -352,14 +233,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   sim::DisplayProtocol display(DisplaySettings(in));
   const std::uint8_t ports = in.Byte();
-  std::vector<std::string> names;
+  testing::ScriptedPort line;  // the display on one port, the others silent
   for (int i = 0; i <= ports % 3; ++i) {
-    names.push_back("/dev/ttyFUZZ" + std::to_string(i));
+    line.ports.push_back("/dev/ttyFUZZ" + std::to_string(i));
   }
-  DisplayLine line(display, names, (ports >> 2) % names.size());
+  line.Attach(line.ports[(ports >> 2) % line.ports.size()], display);
+  line.holding = true;
   ScriptServer server(in);
-  ScriptHost host(in.Byte());
-  const Utf8AsIs gbk;
+  testing::FakeHost host;
+  // The user takes the fuzzer's entry of every list, and OK for every message.
+  host.answerChoice = [choice = in.Byte()](const std::vector<std::string>& names) {
+    const std::size_t entry = choice % (names.size() + 1);
+    return ProgramChoice{true, entry == names.size() ? std::nullopt : std::optional(entry)};
+  };
+  const testing::FakeGbkDecoder gbk;
   UpgradeEngine engine(
       host, line, server, gbk, [](int) {}, UpgradeEngine::Config{.defaultServer = "programs.test"});
 
@@ -367,14 +254,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine.OnStart();
   for (int tick = 0; tick < kMaxTicks && host.timerRunning; ++tick) {
     const std::uint8_t op = in.Byte();
-    line.NextTick(op & 0x03);
+    NextTick(line, op & 0x03);
     if ((op & 0x04) != 0) {
       const std::string noise = in.Bytes(1 + in.Byte() % 8);
-      line.readable.insert(line.readable.end(), noise.begin(), noise.end());
+      line.input.insert(line.input.end(), noise.begin(), noise.end());
       noisy = true;
     }
-    if ((op & 0x08) != 0 && !line.readable.empty()) {
-      line.readable.clear();
+    if ((op & 0x08) != 0 && !line.input.empty()) {
+      line.input.clear();
       noisy = true;
     }
     line.writesFail = (op & 0x30) == 0x30;
@@ -387,15 +274,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (engine.phase() != PHASE_TRANSFER) {
       FUZZ_CHECK(link.step() <= 40);
     }
-    FUZZ_CHECK(engine.completed() == (host.completions == 1));
+    FUZZ_CHECK(engine.completed() == (Shown(host, messages::kCompleted) == 1));
   }
 
-  FUZZ_CHECK(host.completions <= 1);
+  FUZZ_CHECK(Shown(host, messages::kCompleted) <= 1);
+  int progress = 0;  // the bar moves one block at a time
+  for (const std::string& entry : host.log) {
+    if (entry.rfind("progress ", 0) == 0) {
+      FUZZ_CHECK(entry == "progress " + std::to_string(++progress) && progress <= BLOCK_COUNT);
+    }
+  }
   if (!server.packageUsable()) {
-    FUZZ_CHECK(!host.askedToPlugIn && display.Counters().blocksReceived == 0);
+    FUZZ_CHECK(Shown(host, messages::kPlugIn) == 0 && display.Counters().blocksReceived == 0);
   }
   if (engine.completed()) {
-    FUZZ_CHECK(host.progress == BLOCK_COUNT);
+    FUZZ_CHECK(progress == BLOCK_COUNT);
     if (!noisy) {
       FUZZ_CHECK(display.Complete());
       if (server.Genuine()) {

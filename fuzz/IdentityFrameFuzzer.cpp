@@ -7,12 +7,12 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "ScriptPort.h"
 #include "device/DeviceLink.h"
 #include "device/IdentityFrame.h"
 #include "device/SendBlock.h"
 #include "server/ProgramPackage.h"
 #include "sim/display/DisplayProtocol.h"
+#include "tests/support/Fakes.h"
 
 namespace brintel::fuzz {
 namespace {
@@ -40,6 +40,16 @@ void CheckIdentity(DeviceLink& link) {
   FUZZ_CHECK(encoded && *encoded == link.identityFrame());
 }
 
+// What the tool wrote since the last call; one tick writes to one port only.
+std::vector<std::uint8_t> TakeWritten(testing::ScriptedPort& port) {
+  std::vector<std::uint8_t> bytes;
+  for (const auto& [name, sent] : port.written) {
+    bytes.insert(bytes.end(), sent.begin(), sent.end());
+  }
+  port.written.clear();
+  return bytes;
+}
+
 void CheckCounters(const DeviceLink& link) {
   FUZZ_CHECK(link.frameBytesLeft() <= IDENTITY_FRAME_SIZE);
   FUZZ_CHECK(link.portCount() <= SerialPort::kMaxPorts);
@@ -56,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput in(data, size);
   const std::uint8_t setup = in.Byte();
   const bool transferPhase = (setup & 1) != 0;
-  ScriptPort port;
+  testing::ScriptedPort port;
   for (int i = 0; i < (setup >> 1) % 4; ++i) {
-    port.names.push_back("/dev/ttyFUZZ" + std::to_string(i));
+    port.ports.push_back("/dev/ttyFUZZ" + std::to_string(i));
   }
   DeviceLink link(port, [](int) {});
   std::string status;
@@ -67,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     link.BeginTransfer();
   }
 
+  std::vector<std::uint8_t> written;  // in the last tick
   for (int tick = 0; tick < kMaxTicks && !in.empty(); ++tick) {
     // What the device did since the last tick: echo what it was sent (spoiled
     // at one place, if asked) and send raw bytes; and whether the port works.
@@ -74,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.openFails = (op & 0x80) != 0;
     port.writesFail = (op & 0x40) != 0;
     if ((op & 0x20) != 0 && port.IsOpen()) {
-      const std::size_t spoil = (op & 0x10) != 0 ? in.Below(BLOCK_SIZE + 1) : port.written.size();
-      for (std::size_t i = 0; i < port.written.size(); ++i) {
-        const auto echo = static_cast<std::uint8_t>(~port.written[i]);
+      const std::size_t spoil = (op & 0x10) != 0 ? in.Below(BLOCK_SIZE + 1) : written.size();
+      for (std::size_t i = 0; i < written.size(); ++i) {
+        const auto echo = static_cast<std::uint8_t>(~written[i]);
         port.input.push_back(i == spoil ? static_cast<std::uint8_t>(echo ^ 0x40) : echo);
       }
     }
@@ -84,13 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (port.IsOpen()) {
       port.input.insert(port.input.end(), raw.begin(), raw.end());
     }
-    port.written.clear();
 
     if (!transferPhase) {
       const auto result = link.IdentifyStep(false, status);
+      written = TakeWritten(port);
       FUZZ_CHECK(link.step() <= 40);
       // The search only ever sends the probe.
-      FUZZ_CHECK(std::all_of(port.written.begin(), port.written.end(),
+      FUZZ_CHECK(std::all_of(written.begin(), written.end(),
                              [](std::uint8_t b) { return b == PROBE_BYTE; }));
       if (result == DeviceLink::IdentifyResult::kIdentified) {
         FUZZ_CHECK(link.identified());
@@ -101,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         link.ForgetDevice();  // Start again, as after a refused list
       }
     } else if (link.step() <= 40) {
-      if (link.IdentifyStep(true, status) == DeviceLink::IdentifyResult::kIdentified) {
+      const auto result = link.IdentifyStep(true, status);
+      written = TakeWritten(port);
+      if (result == DeviceLink::IdentifyResult::kIdentified) {
         FUZZ_CHECK(IsValidFrame(link.identityFrame()));
         FUZZ_CHECK(link.identified() && port.IsOpen());
         link.PrepareBlock(kPackage, 16 + PAYLOAD_OFFSET, kListKey);
@@ -109,21 +122,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else {
         FUZZ_CHECK(link.step() <= 40);
       }
-      FUZZ_CHECK(std::all_of(port.written.begin(), port.written.end(),
+      FUZZ_CHECK(std::all_of(written.begin(), written.end(),
                              [](std::uint8_t b) { return b == PROBE_BYTE; }));
     } else {
       const bool sending = link.step() == 41;
       const int blocksBefore = link.blockIndex();
       const auto result = link.TransferStep();
+      written = TakeWritten(port);
       FUZZ_CHECK(link.step() == 0 || link.step() >= 42);
       if (sending) {
         // The block goes out whole and in order, or up to the write that failed.
         const SendBlock& block = link.sendBlock();
-        FUZZ_CHECK(port.written.size() <= BLOCK_SIZE);
-        FUZZ_CHECK(std::equal(port.written.begin(), port.written.end(), block.begin()));
-        FUZZ_CHECK(port.written.size() == BLOCK_SIZE || link.step() == 0);
+        FUZZ_CHECK(written.size() <= BLOCK_SIZE);
+        FUZZ_CHECK(std::equal(written.begin(), written.end(), block.begin()));
+        FUZZ_CHECK(written.size() == BLOCK_SIZE || link.step() == 0);
       } else {
-        FUZZ_CHECK(port.written.empty());
+        FUZZ_CHECK(written.empty());
       }
       if (result == DeviceLink::TransferResult::kAccepted) {
         FUZZ_CHECK(link.blockIndex() == blocksBefore + 1);

@@ -18,13 +18,11 @@ class SearchPhase : public ::testing::Test {
     h.port.ports = std::move(ports);
     h.engine.OnStart();
   }
-  void QueueReplyAndFrame() {
-    h.port.Queue({PROBE_REPLY});
-    h.port.Queue(kFrameArrival);
-  }
 };
 
 TEST_F(SearchPhase, WorkedRunOnTheFirstPort) {
+  h.PlugIn("COM3");
+  h.port.holding = true;
   Start({"COM3"});
   EXPECT_TRUE(h.host.timerRunning);
   EXPECT_EQ(h.host.statusControl, messages::kSearching);
@@ -37,7 +35,7 @@ TEST_F(SearchPhase, WorkedRunOnTheFirstPort) {
 
   h.Tick();  // nothing yet
   EXPECT_EQ(h.engine.link().step(), 2);
-  QueueReplyAndFrame();
+  h.port.Release();
   h.Tick();  // the reply; the frame waits for the next tick
   EXPECT_EQ(h.engine.link().step(), 21);
   EXPECT_EQ(h.port.input.size(), IDENTITY_FRAME_SIZE);
@@ -56,7 +54,7 @@ TEST_F(SearchPhase, WorkedRunOnTheFirstPort) {
 
 TEST_F(SearchPhase, SilentPortIsLeftAfterTwentyTicksAndTheThirdPortAnswers) {
   Start({"COM1", "COM2", "COM7"});
-  ScriptedDisplay display(h.port, "COM7");
+  h.PlugIn("COM7");
   h.Tick(20);
   EXPECT_EQ(h.port.openPort, "COM1");
   EXPECT_EQ(h.engine.link().step(), 20);
@@ -74,9 +72,8 @@ TEST_F(SearchPhase, SilentPortIsLeftAfterTwentyTicksAndTheThirdPortAnswers) {
 
 TEST_F(SearchPhase, WrongReplyByteGivesUpAtOnce) {
   Start({"COM1", "COM2"});
-  h.Tick();
-  h.port.Queue({0x9D});
-  h.Tick();
+  h.PlugIn("COM1", {"wrong-reply:1"});
+  h.Tick(2);
   EXPECT_FALSE(h.port.IsOpen());
   h.Tick();
   EXPECT_EQ(h.port.openPort, "COM2");
@@ -84,12 +81,14 @@ TEST_F(SearchPhase, WrongReplyByteGivesUpAtOnce) {
 
 TEST_F(SearchPhase, FrameMaySpreadOverTicksButNineteenSilentTicksEndIt) {
   Start({"COM1", "COM2"});
+  h.port.Attach("COM2", h.PlugIn("COM1"));  // one display, answering on either port
+  h.port.holding = true;
   h.Tick();
-  h.port.Queue({PROBE_REPLY, 0x01, 0x02, 0x03});
+  h.port.Release(4);
   h.Tick(2);  // reply, then three frame bytes
   EXPECT_EQ(h.engine.link().step(), 21);
   h.Tick();  // silent
-  h.port.Queue({0x00, 0x4E, 0x02, 0x04});
+  h.port.Release(4);
   h.Tick();
   EXPECT_EQ(h.engine.link().step(), 22) << "a tick with bytes does not advance the step";
   h.Tick(18);  // silent up to step 40
@@ -101,22 +100,18 @@ TEST_F(SearchPhase, FrameMaySpreadOverTicksButNineteenSilentTicksEndIt) {
 
   // The same frame, completed before the time-out, is accepted.
   h.Tick();
-  h.port.Queue({PROBE_REPLY, 0x01, 0x02, 0x03});
+  h.port.Release(4);
   h.Tick(2);
   h.Tick(17);
-  h.port.Queue({0x00, 0x4E, 0x02, 0x04, 0x05, 0x06, 0x07, 0xF0});
+  h.port.Release();
   h.Tick();
   EXPECT_EQ(h.engine.phase(), PHASE_LIST);
 }
 
 TEST_F(SearchPhase, InvalidFrameShowsNoSerialThenSearchesOn) {
   Start({"COM3", "COM4"});
-  h.Tick();
-  std::vector<std::uint8_t> frame = kFrameArrival;
-  frame[4] = 0x4F;
-  h.port.Queue({PROBE_REPLY});
-  h.port.Queue(frame);
-  h.Tick(2);
+  h.PlugIn("COM3", {"invalid-frame:1"});
+  h.Tick(3);
   EXPECT_EQ(h.host.statusControl, "COM3 found but no sn sent.");
   EXPECT_FALSE(h.port.IsOpen());
   h.Tick();
@@ -148,7 +143,7 @@ TEST_F(SearchPhase, UnopenablePortIsSkippedWithoutAProbe) {
 
 TEST_F(SearchPhase, NextStartProbesTheLastPortFirstWhileItIsStillListed) {
   Start({"COM1", "COM2", "COM3"});
-  ScriptedDisplay display(h.port, "COM3");
+  h.PlugIn("COM3");
   h.Tick(21 + 21 + 3);
   ASSERT_EQ(h.engine.phase(), PHASE_LIST);
   h.engine.OnStop();

@@ -17,22 +17,20 @@ const std::string kFailMsg = "message Error|fail";
 const std::string kNoListMsg = std::string("message Error|") + messages::kNoList;
 const std::string kNoPackageMsg = std::string("message Error|") + messages::kNoPackage;
 
+// Runs the search to its end on a display at COM3; the next tick is the list phase's.
+void FindDisplay(EngineHarness& h, std::string_view id = kDeviceId) {
+  h.PlugIn("COM3", {}, id);
+  h.port.ports = {"COM3"};
+  h.engine.OnStart();
+  h.Tick(3);
+  ASSERT_EQ(h.engine.phase(), PHASE_LIST);
+  h.host.log.clear();
+}
+
 class ServerPhases : public ::testing::Test {
  protected:
   EngineHarness h;
-  ScriptedDisplay display{h.port, "COM3"};
 
-  // Runs the search to its end; the next tick is the list phase's.
-  void FindDisplay() {
-    h.port.ports = {"COM3"};
-    h.engine.OnStart();
-    h.Tick(3);
-    ASSERT_EQ(h.engine.phase(), PHASE_LIST);
-    h.host.log.clear();
-  }
-  std::string Package(const std::string& title = "T", const std::string& pictures = "139140") {
-    return KeyedPackage(kDeviceId, "KEY", title, pictures, SampleProgram());
-  }
   // The idle state every failure returns to.
   void ExpectIdle() {
     EXPECT_EQ(h.engine.phase(), PHASE_SEARCH);
@@ -44,10 +42,10 @@ class ServerPhases : public ::testing::Test {
 };
 
 TEST_F(ServerPhases, ListChoiceAndPackageLeadIntoTheTransfer) {
-  FindDisplay();
+  FindDisplay(h);
   h.http.Serve(kListUrl, "KEY_B\r\n_A_C");
   const std::string packageUrl = kListUrl + "&type=A";
-  h.http.Serve(packageUrl, Package("Title", "134140"));
+  h.http.Serve(packageUrl, Package(kDeviceId, "KEY", "Title", "134140"));
   h.host.answerChoice = [](const std::vector<std::string>& names) {
     return ProgramChoice{true, std::find(names.begin(), names.end(), "A") - names.begin()};
   };
@@ -66,13 +64,13 @@ TEST_F(ServerPhases, ListChoiceAndPackageLeadIntoTheTransfer) {
                              std::string("message 升级|") + messages::kPlugIn, "timer start"}));
   EXPECT_EQ(h.host.statusControl, messages::kStopMidwayHint);
   EXPECT_EQ(h.engine.phase(), PHASE_TRANSFER);
-  EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_EQ(h.engine.link().stage(), Stage::kIdentify);
   EXPECT_EQ(h.engine.link().blockIndex(), 0);
   EXPECT_EQ(h.http.requests, (std::vector<std::string>{kListUrl, packageUrl}));
 }
 
 TEST_F(ServerPhases, StatusShowsTheListRequestBeforeTheUnplugMessage) {
-  FindDisplay();
+  FindDisplay(h);
   std::string statusAtMessage;
   h.host.onMessage = [&] {
     if (statusAtMessage.empty()) {
@@ -109,10 +107,7 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EngineHarness fresh;
-    ScriptedDisplay d(fresh.port, "COM3");
-    fresh.port.ports = {"COM3"};
-    fresh.engine.OnStart();
-    fresh.Tick(3);
+    FindDisplay(fresh);
     fresh.http.responses[kListUrl] = c.response;
     fresh.Tick();
     Log shown;
@@ -132,7 +127,7 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
 }
 
 TEST_F(ServerPhases, CancelledChoiceEndsSilentlyButKeepsTheKey) {
-  FindDisplay();
+  FindDisplay(h);
   h.http.Serve(kListUrl, "K9_A");
   h.host.answerChoice = [](const std::vector<std::string>&) { return ProgramChoice{}; };
   h.Tick();
@@ -144,7 +139,7 @@ TEST_F(ServerPhases, CancelledChoiceEndsSilentlyButKeepsTheKey) {
 }
 
 TEST_F(ServerPhases, NamesAreDecodedForTheUserAndSentBackAsTheirExactBytes) {
-  FindDisplay();
+  FindDisplay(h);
   const std::string gbkName =
       "\xB3\x5F"
       "A b&#%+";  // a GBK character whose trail byte is "_"
@@ -156,7 +151,7 @@ TEST_F(ServerPhases, NamesAreDecodedForTheUserAndSentBackAsTheirExactBytes) {
 }
 
 TEST_F(ServerPhases, AcceptedChoiceWithoutSelectionAsksForAnEmptyType) {
-  FindDisplay();
+  FindDisplay(h);
   h.http.Serve(kListUrl, "K_A");
   h.host.answerChoice = [](const std::vector<std::string>&) { return ProgramChoice{true, {}}; };
   h.Tick();
@@ -165,7 +160,7 @@ TEST_F(ServerPhases, AcceptedChoiceWithoutSelectionAsksForAnEmptyType) {
 }
 
 TEST_F(ServerPhases, AddressBoxSelectsTheOverrideForm) {
-  FindDisplay();
+  FindDisplay(h);
   h.host.addressControl = "10.1.2.3";
   h.Tick();
   EXPECT_EQ(h.http.requests.at(0), "http://10.1.2.3:82/getnameplovix.asp?id=" + kDeviceId);
@@ -173,7 +168,7 @@ TEST_F(ServerPhases, AddressBoxSelectsTheOverrideForm) {
 }
 
 TEST_F(ServerPhases, PackageRefusals) {
-  const std::string complete = Package();
+  const std::string complete = Package(kDeviceId, "KEY");
   struct Case {
     const char* what;
     HttpResponse response;
@@ -203,18 +198,13 @@ TEST_F(ServerPhases, PackageRefusals) {
        {HttpResponse::Outcome::kBody, kDeviceId + std::string(80000, 'X'), {}},
        {kNoPackageMsg}},
       {"another display's package",
-       {HttpResponse::Outcome::kBody,
-        KeyedPackage("1027262514131212", "KEY", "T", "139140", SampleProgram()),
-        {}},
+       {HttpResponse::Outcome::kBody, Package("1027262514131212", "KEY"), {}},
        {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EngineHarness fresh;
-    ScriptedDisplay d(fresh.port, "COM3");
-    fresh.port.ports = {"COM3"};
-    fresh.engine.OnStart();
-    fresh.Tick(3);
+    FindDisplay(fresh);
     fresh.http.Serve(kListUrl, "KEY_A");
     fresh.http.responses[kListUrl + "&type=A"] = c.response;
     fresh.Tick();
@@ -237,27 +227,21 @@ TEST_F(ServerPhases, PackageRefusals) {
 }
 
 TEST_F(ServerPhases, IdentityIsComparedCaseSensitively) {
-  display.frame.back() = 0x8B;  // slot 0 gives the digits AB
   const std::string id = "AB27262514131211";
-  FindDisplay();
+  FindDisplay(h, id);
   const std::string listUrl = "http://programs.test/cargetnameplovix.asp?id=" + id;
   h.http.Serve(listUrl, "KEY_A");
-  h.http.Serve(listUrl + "&type=A",
-               "ab" + KeyedPackage(id, "KEY", "T", "139140", SampleProgram()).substr(2));
+  h.http.Serve(listUrl + "&type=A", "ab" + Package(id, "KEY").substr(2));
   h.Tick(2);
   EXPECT_TRUE(h.host.messages.size() == 1) << "only the unplug message";
   ExpectIdle();
 }
 
 TEST_F(ServerPhases, PackageWithLineBreaksAndGbkTitleIsReadWithoutThem) {
-  FindDisplay();
-  std::string package = Package("\xB3\x5F\xC9\xFD", "141142");
-  std::string broken;
-  for (std::size_t i = 0; i < package.size(); i += 64) {
-    broken += package.substr(i, 64) + "\r\n";
-  }
+  FindDisplay(h);
+  const std::string package = Package(kDeviceId, "KEY", "\xB3\x5F\xC9\xFD", "141142");
   h.http.Serve(kListUrl, "KEY_A");
-  h.http.Serve(kListUrl + "&type=A", broken);
+  h.http.Serve(kListUrl + "&type=A", sim::WithLineBreaks(package, 64));
   h.Tick(2);
   EXPECT_EQ(h.engine.phase(), PHASE_TRANSFER);
   EXPECT_EQ(h.host.title, "<B3>_<C9><FD>");

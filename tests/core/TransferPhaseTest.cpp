@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "EngineHarness.h"
 #include "engine/Messages.h"
 
@@ -13,26 +15,35 @@ namespace {
 class TransferPhase : public ::testing::Test {
  protected:
   EngineHarness h;
-  ScriptedDisplay display{h.port, "COM3"};
+  sim::DisplayProtocol& display = h.PlugIn("COM3");
   const std::string listKey = "Zk\x01\xFF";
-  std::vector<std::uint8_t> program = SampleProgram();
+  const std::vector<std::uint8_t>& program = TestProgram().data;
 
   // Runs a whole search, list and package; the next tick begins the transfer.
   void ReachTransfer() {
     h.port.ports = {"COM3"};
     h.http.Serve(kListUrl, listKey + "_A");
-    h.http.Serve(kListUrl + "&type=A", KeyedPackage(kDeviceId, listKey, "T", "139140", program));
+    h.http.Serve(kListUrl + "&type=A", Package(kDeviceId, listKey));
     h.engine.OnStart();
     h.Tick(5);
     ASSERT_EQ(h.engine.phase(), PHASE_TRANSFER);
-    display.blocks.clear();
     h.host.log.clear();
     h.host.messages.clear();
   }
-  // Probe, reply and frame: leaves the block prepared at step 41.
+  // Probe, reply and frame: leaves the block prepared to go out.
   void Identify() {
     h.Tick(3);
-    ASSERT_EQ(h.engine.link().step(), 41);
+    ASSERT_EQ(h.engine.link().stage(), Stage::kSend);
+  }
+  // Identifies and sends the block; of the display's answer only the first
+  // `passed` bytes reach the tool, the rest wait for Release.
+  void IdentifyAndSend(std::size_t passed) {
+    h.port.holding = false;
+    h.port.held.clear();
+    Identify();
+    h.port.holding = true;
+    h.Tick();
+    h.port.Release(passed);
   }
 };
 
@@ -41,7 +52,8 @@ TEST_F(TransferPhase, WholeProgramArrivesIntactWithProgressAndCompletion) {
   const int ticks = h.TickWhileRunning(10000);
   EXPECT_EQ(ticks, 70 * 6);  // probe, reply, frame, send, echo, acknowledgement
 
-  EXPECT_EQ(ProgramFromBlocks(display.blocks), program);
+  EXPECT_EQ(display.Program(), program);
+  EXPECT_EQ(display.AcceptedBlocks(), 70);
   std::vector<std::string> progress;
   for (const std::string& line : h.host.log) {
     if (line.rfind("progress", 0) == 0) {
@@ -78,23 +90,13 @@ TEST_F(TransferPhase, FirstIdentificationShowsFoundAndFirstAcceptanceShowsOnePer
 
 TEST_F(TransferPhase, EchoSplitOverTicksIsAcceptedAndSilentTicksAdvanceTheStep) {
   ReachTransfer();
-  display.autoEcho = false;
-  display.autoAck = false;
-  Identify();
-  h.Tick();  // send
-  const std::vector<std::uint8_t>& sent = display.blocks.back();
-  ASSERT_EQ(sent.size(), BLOCK_SIZE);
-  for (std::size_t k = 0; k < 300; ++k) {
-    h.port.input.push_back(static_cast<std::uint8_t>(~sent[k]));
-  }
+  IdentifyAndSend(300);
+  ASSERT_EQ(h.port.held.size(), BLOCK_SIZE - 300 + 1);
   h.Tick();
   EXPECT_EQ(h.engine.link().step(), 42);
   h.Tick();  // silent
   EXPECT_EQ(h.engine.link().step(), 43);
-  for (std::size_t k = 300; k < BLOCK_SIZE; ++k) {
-    h.port.input.push_back(static_cast<std::uint8_t>(~sent[k]));
-  }
-  h.port.input.push_back(BLOCK_ACCEPT);
+  h.port.Release();  // the other 215 and the acknowledgement
   h.Tick();
   EXPECT_EQ(h.engine.link().step(), 142);
   EXPECT_EQ(h.port.input.size(), 1u) << "the acknowledgement waits for the next tick";
@@ -104,37 +106,28 @@ TEST_F(TransferPhase, EchoSplitOverTicksIsAcceptedAndSilentTicksAdvanceTheStep) 
 
 TEST_F(TransferPhase, RefusedBlocksAreSentAgainAfterANewProbe) {
   ReachTransfer();
+  sim::DisplayProtocol& refusing = h.PlugIn("COM3", {"retry-block:0", "wrong-echo:1:514"});
   // Retry acknowledgement.
-  display.ack = BLOCK_RETRY;
   Identify();
   h.Tick(3);  // send, echo, acknowledgement
-  EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_EQ(h.engine.link().stage(), Stage::kIdentify);
   EXPECT_EQ(h.engine.link().blockIndex(), 0);
-  display.ack = BLOCK_ACCEPT;
   Identify();
   h.Tick(3);
   EXPECT_EQ(h.engine.link().blockIndex(), 1);
-  ASSERT_EQ(display.blocks.size(), 2u);
-  EXPECT_EQ(display.blocks[0], display.blocks[1]);
 
   // Wrong echo at the last position.
-  display.autoEcho = false;
   Identify();
-  h.Tick();  // send
-  const std::vector<std::uint8_t> sent = display.blocks.back();
-  h.port.input.clear();
-  for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
-    const auto echo = static_cast<std::uint8_t>(~sent[k]);
-    h.port.input.push_back(k == BLOCK_SIZE - 1 ? static_cast<std::uint8_t>(echo ^ 1) : echo);
-  }
-  h.port.input.push_back(BLOCK_ACCEPT);
-  h.Tick();
-  EXPECT_EQ(h.engine.link().step(), 0);
-  display.autoEcho = true;
-  Identify();  // the probe drains the rest, acknowledgement included
+  h.Tick(2);  // send, echo
+  EXPECT_EQ(h.engine.link().stage(), Stage::kIdentify);
+  Identify();  // the probe drains the rest, the display's retry included
   h.Tick(3);
   EXPECT_EQ(h.engine.link().blockIndex(), 2);
-  EXPECT_EQ(display.blocks[display.blocks.size() - 2], display.blocks.back());
+  EXPECT_TRUE(std::equal(program.end() - 2 * BLOCK_SIZE, program.end(),
+                         refusing.Program().end() - 2 * BLOCK_SIZE))
+      << "both blocks taken whole when sent again";
+  EXPECT_EQ(refusing.Counters().blocksReceived, 4u);
+  EXPECT_EQ(refusing.Counters().retriesSent, 2u);
   EXPECT_EQ(h.host.progress, 2);
   EXPECT_TRUE(h.host.messages.empty());
   EXPECT_EQ(h.engine.link().counts(),
@@ -144,11 +137,11 @@ TEST_F(TransferPhase, RefusedBlocksAreSentAgainAfterANewProbe) {
 
 TEST_F(TransferPhase, StrayBytesBeforeTheAcknowledgementAreDroppedOnePerTick) {
   ReachTransfer();
-  display.autoAck = false;
+  h.PlugIn("COM3", {"stray-before-ack:0:2"});  // 0x00 0x12 before its 0xA6
   Identify();
   h.Tick(2);  // send, echo
   ASSERT_EQ(h.engine.link().step(), 142);
-  h.port.Queue({0x00, 0x12, BLOCK_ACCEPT, BLOCK_ACCEPT});
+  h.port.Queue({BLOCK_ACCEPT});
   h.Tick(2);
   EXPECT_EQ(h.engine.link().step(), 142);
   EXPECT_EQ(h.engine.link().blockIndex(), 0);
@@ -158,14 +151,12 @@ TEST_F(TransferPhase, StrayBytesBeforeTheAcknowledgementAreDroppedOnePerTick) {
   EXPECT_EQ(h.engine.link().step(), 1);
   h.Tick(2);
   EXPECT_EQ(h.engine.link().blockIndex(), 1);
+  EXPECT_EQ(h.engine.link().stage(), Stage::kSend);
 }
 
 TEST_F(TransferPhase, TimeOutsAreCountedInSilentTicks) {
   ReachTransfer();
-  display.autoEcho = false;
-  display.autoAck = false;
-  Identify();
-  h.Tick();  // send
+  IdentifyAndSend(0);
   h.Tick(98);
   EXPECT_EQ(h.engine.link().step(), 140);
   h.Tick();
@@ -180,19 +171,18 @@ TEST_F(TransferPhase, TimeOutsAreCountedInSilentTicks) {
   EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.echoSilences = 1}));
 
   // After a complete echo: 113 silent ticks reach 255, the 114th goes back to 0.
-  display.autoEcho = true;
-  Identify();
-  h.Tick(2);
+  IdentifyAndSend(BLOCK_SIZE);
+  h.Tick();
   ASSERT_EQ(h.engine.link().step(), 142);
   h.Tick(113);
   EXPECT_EQ(h.engine.link().step(), 255);
-  h.port.Queue({BLOCK_ACCEPT});
+  h.port.Release();  // the display's acknowledgement, late
   h.Tick();
   EXPECT_EQ(h.engine.link().blockIndex(), 1) << "the last wait still takes the acknowledgement";
 
   // Silence behind a whole echo is the acknowledgement's, not the echo's.
-  Identify();
-  h.Tick(2 + 114);
+  IdentifyAndSend(BLOCK_SIZE);
+  h.Tick(1 + 114);
   EXPECT_EQ(h.engine.link().step(), 0);
   EXPECT_EQ(h.engine.link().counts(),
             (BlockCounts{.accepted = 1, .echoSilences = 1, .acknowledgementSilences = 1}));
@@ -204,18 +194,16 @@ TEST_F(TransferPhase, IdentificationFailuresBetweenBlocksStayOnThePort) {
   h.Tick(3);
   ASSERT_EQ(h.engine.link().blockIndex(), 1);
   const std::string status = h.host.statusControl;
-  display.frame[4] = 0x4F;  // invalid frame
+  h.PlugIn("COM3", {"invalid-frame:1"});
   h.Tick(3);
   EXPECT_EQ(h.engine.link().step(), 0);
   EXPECT_TRUE(h.port.IsOpen());
   EXPECT_EQ(h.host.statusControl, status);
-  display.answerProbes = false;
+  h.PlugIn("COM3", {"ignore-probe:1"});
   h.Tick(21);
   EXPECT_EQ(h.engine.link().step(), 0);
   EXPECT_TRUE(h.port.IsOpen());
   EXPECT_EQ(h.port.scans, 1);
-  display.answerProbes = true;
-  display.frame = kFrameArrival;
   Identify();
   EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 1, .identificationFailures = 2}));
   EXPECT_EQ(h.engine.link().counts().sentAgain(), 0) << "no block went out twice";
@@ -223,14 +211,13 @@ TEST_F(TransferPhase, IdentificationFailuresBetweenBlocksStayOnThePort) {
 
 TEST_F(TransferPhase, AnotherDisplaysIdentityKeysTheFirstEightPositions) {
   ReachTransfer();
-  display.frame.back() = 0x8B;  // identity AB27262514131211
+  const sim::DisplayProtocol& other = h.PlugIn("COM3", {}, "AB27262514131211");
   Identify();
   EXPECT_EQ(h.engine.link().deviceId(), "AB27262514131211");
   h.Tick();
-  const std::vector<std::uint8_t>& sent = display.blocks.back();
-  const std::size_t lastPayloadByte = BLOCK_SIZE * BLOCK_COUNT - BLOCK_SIZE;  // block 0, position 0
+  const std::size_t lastPayloadByte = PROGRAM_SIZE - BLOCK_SIZE;  // block 0, position 0
   const auto expected = static_cast<std::uint8_t>(program[lastPayloadByte] + 0x10 - 0xAB);
-  EXPECT_EQ(UnpermuteByte(sent[514]), expected);
+  EXPECT_EQ(other.Program()[lastPayloadByte], expected);
 }
 
 TEST_F(TransferPhase, StopKeepsTheCountUntilTheNextTransferBegins) {
@@ -247,16 +234,15 @@ TEST_F(TransferPhase, StopKeepsTheCountUntilTheNextTransferBegins) {
   EXPECT_EQ(h.engine.link().blockIndex(), 3);
   EXPECT_EQ(h.host.progress, 3);
 
-  display.blocks.clear();
+  h.port.Unplug();  // the display counts on from 3 until it loses its power
+  h.port.Replug();
   h.engine.OnStart();
   EXPECT_EQ(h.engine.phase(), PHASE_SEARCH);
   h.Tick(5);
   EXPECT_EQ(h.engine.link().blockIndex(), 0);
   h.TickWhileRunning(10000);
   EXPECT_TRUE(h.engine.completed());
-  EXPECT_EQ(ProgramFromBlocks(std::vector<std::vector<std::uint8_t>>(display.blocks.begin() + 1,
-                                                                     display.blocks.end())),
-            program);
+  EXPECT_EQ(display.Program(), program);
 }
 
 // The display loses its power with its port and counts from block 0 again:
@@ -265,6 +251,7 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
   for (const bool atTheProbe : {false, true}) {
     SCOPED_TRACE(atTheProbe ? "lost at the probe" : "lost as the block goes out");
     ReachTransfer();
+    const std::uint64_t frames = display.Counters().framesSent;
     for (int b = 0; b < 2; ++b) {
       Identify();
       h.Tick(3);
@@ -272,7 +259,7 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
     if (!atTheProbe) {
       Identify();
     }
-    h.port.writesFail = true;
+    h.port.Unplug();
     h.pausedMs = 0;
     h.host.log.clear();
     h.Tick();
@@ -288,18 +275,19 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
     EXPECT_EQ(h.host.progress, 2) << "the bar keeps its place until the next acceptance";
     EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 2, .portsLost = 1}));
     h.Tick(5);
-    EXPECT_EQ(display.blocks.size(), atTheProbe ? 2u : 3u) << "nothing more goes out";
+    EXPECT_EQ(display.Counters().framesSent - frames, atTheProbe ? 2u : 3u)
+        << "nothing more goes out";
 
-    h.port.writesFail = false;
+    h.port.Replug();
     h.host.messages.clear();
     h.engine.OnStart();
     h.Tick(5);
     ASSERT_EQ(h.engine.phase(), PHASE_TRANSFER) << "a whole new run, from the search";
-    display.blocks.clear();
+    const std::uint64_t framesOfNewRun = display.Counters().framesSent;
     h.TickWhileRunning(10000);
     EXPECT_TRUE(h.engine.completed());
-    EXPECT_EQ(display.blocks.size(), 70u);
-    EXPECT_EQ(ProgramFromBlocks(display.blocks), program);
+    EXPECT_EQ(display.Counters().framesSent - framesOfNewRun, 70u);
+    EXPECT_EQ(display.Program(), program);
     EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 70})) << "counted per run";
   }
 }
@@ -316,7 +304,7 @@ TEST_F(TransferPhase, PortLostBeforeTheDisplayIsFoundAgainIsSearchedPast) {
   h.port.failWrites = 0;
   h.TickWhileRunning(10000);
   EXPECT_TRUE(h.engine.completed());
-  EXPECT_EQ(ProgramFromBlocks(display.blocks), program);
+  EXPECT_EQ(display.Program(), program);
 }
 
 }  // namespace

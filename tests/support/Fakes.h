@@ -1,8 +1,9 @@
 #pragma once
 
 // Scriptable fakes of the core's three outside interfaces, for driving the
-// engine tick by tick.
+// engine tick by tick in the tests and the fuzz targets.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,25 +17,66 @@
 #include "engine/UpgradeHost.h"
 #include "server/GbkDecoder.h"
 #include "server/HttpClient.h"
+#include "sim/display/DisplayProtocol.h"
 
 namespace brintel::testing {
 
-// A serial line whose far end is the test: bytes queued with Queue() are read
-// one by one; written bytes are captured per port, and `onWrite` may answer.
-class FakeSerialPort : public SerialPort {
+// A serial line whose far end is the test or the fuzzer: a scan list, ports
+// that fail to open or to take writes, and on any port a display model fed
+// with each written byte at the line's clock. The display's answers are read
+// in order; while `holding` they wait in `held` until released, so a test can
+// split or delay them, and Queue adds bytes of the test's own.
+class ScriptedPort : public SerialPort {
  public:
+  struct HeldByte {
+    std::uint8_t byte;
+    sim::Clock::time_point sentAt;
+  };
+
   std::vector<std::string> ports;    // what a scan finds
   std::set<std::string> unopenable;  // listed, but opening fails
+  bool openFails = false;            // no port opens
+  int failWrites = 0;                // refuse this many writes
+  bool writesFail = false;           // refuse every write (the device is gone)
   int scans = 0;
   bool openAtLastScan = false;
   std::optional<std::string> openPort;  // name of the open port
   std::vector<std::string> opens;       // every successful open, in order
   std::map<std::string, std::vector<std::uint8_t>> written;
-  std::deque<std::uint8_t> input;
-  int failWrites = 0;       // refuse this many writes
-  bool writesFail = false;  // refuse every write (the device is gone)
   int clearErrors = 0;
-  std::function<void(std::uint8_t)> onWrite;
+  std::deque<std::uint8_t> input;  // readable now
+  bool holding = false;
+  std::deque<HeldByte> held;
+  sim::Clock::time_point now{};
+
+  // From now on `display` is the far end of port `name`.
+  void Attach(const std::string& name, sim::DisplayProtocol& display) {
+    displays_[name] = &display;
+  }
+  void Advance(std::chrono::milliseconds elapsed) {
+    now += elapsed;
+    for (auto& [name, display] : displays_) {
+      reaction_.Clear();
+      display->OnClock(now, reaction_);
+      Deliver();
+    }
+  }
+  // The oldest `count` held bytes reach the tool.
+  void Release(std::size_t count = SIZE_MAX) {
+    for (; count > 0 && !held.empty(); --count) {
+      input.push_back(held.front().byte);
+      held.pop_front();
+    }
+  }
+  // Pulled out: every write fails and the displays lose their power.
+  void Unplug() {
+    writesFail = true;
+    for (auto& [name, display] : displays_) {
+      reaction_.Clear();
+      display->OnPowerLost(reaction_);
+    }
+  }
+  void Replug() { writesFail = false; }
 
   std::vector<std::string> ScanPorts() override {
     ++scans;
@@ -42,12 +84,13 @@ class FakeSerialPort : public SerialPort {
     return ports;
   }
   bool OpenPort(const std::string& name) override {
-    if (unopenable.count(name) != 0) {
+    if (openFails || unopenable.count(name) != 0) {
       return false;
     }
     openPort = name;
     opens.push_back(name);
     input.clear();  // the open purges both queues
+    held.clear();
     return true;
   }
   bool WriteByte(std::uint8_t byte) override {
@@ -59,8 +102,10 @@ class FakeSerialPort : public SerialPort {
       return false;
     }
     written[*openPort].push_back(byte);
-    if (onWrite) {
-      onWrite(byte);
+    if (sim::DisplayProtocol* display = OpenDisplay()) {
+      reaction_.Clear();
+      display->OnByte(byte, now, reaction_);
+      Deliver();
     }
     return true;
   }
@@ -74,14 +119,35 @@ class FakeSerialPort : public SerialPort {
     return true;
   }
   void ClearError() override { ++clearErrors; }
-  void ClosePort() override { openPort.reset(); }
+  void ClosePort() override {
+    if (sim::DisplayProtocol* display = OpenDisplay()) {
+      reaction_.Clear();
+      display->OnLineLost("port closed", reaction_);
+    }
+    openPort.reset();
+  }
   bool IsOpen() const override { return openPort.has_value(); }
 
   void Queue(std::initializer_list<std::uint8_t> bytes) { input.insert(input.end(), bytes); }
-  void Queue(const std::vector<std::uint8_t>& bytes) {
-    input.insert(input.end(), bytes.begin(), bytes.end());
-  }
   const std::vector<std::uint8_t>& WrittenTo(const std::string& name) { return written[name]; }
+
+ private:
+  sim::DisplayProtocol* OpenDisplay() const {
+    const auto it = openPort ? displays_.find(*openPort) : displays_.end();
+    return it == displays_.end() ? nullptr : it->second;
+  }
+  void Deliver() {
+    for (const std::uint8_t byte : reaction_.bytes) {
+      if (holding) {
+        held.push_back({byte, now});
+      } else {
+        input.push_back(byte);
+      }
+    }
+  }
+
+  std::map<std::string, sim::DisplayProtocol*> displays_;
+  sim::DisplayProtocol::Reaction reaction_;
 };
 
 class FakeHttpClient : public HttpClient {
