@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "device/SendBlock.h"
+#include "server/ProgramList.h"
 #include "server/ProgramPackage.h"
 #include "server/Separator.h"
 #include "sim/server/PackageBuilder.h"
@@ -26,7 +27,6 @@ namespace {
 
 constexpr const char* kTextType = "text/plain; charset=gbk";
 constexpr const char* kHtmlType = "text/html; charset=gbk";
-constexpr std::size_t kKeyAreaSize = 32;
 
 // Error pages hold no "_", so the tool can never take one for a list.
 std::string ErrorPage(int status, std::string_view reason, std::string_view text) {
@@ -307,7 +307,7 @@ std::string ProgramServer::Impl::ListBody(const std::string& id, Hits& hits) con
     if (hits.Take(ServerFaultKind::kEmptyKey)) {
       key.clear();
     } else if (hits.Take(ServerFaultKind::kLongKey)) {
-      while (key.size() <= kKeyAreaSize) {
+      while (key.size() <= LIST_KEY_MAX) {
         key += static_cast<char>('0' + key.size() % 10);
       }
     }
