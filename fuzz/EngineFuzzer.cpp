@@ -279,10 +279,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FUZZ_CHECK(Shown(host, messages::kCompleted) <= 1);
   int progress = 0;  // the bar moves one block at a time
-  for (const std::string& entry : host.log) {
-    if (entry.rfind("progress ", 0) == 0) {
-      FUZZ_CHECK(entry == "progress " + std::to_string(++progress) && progress <= BLOCK_COUNT);
-    }
+  for (const std::string& entry : host.Logged("progress ")) {
+    FUZZ_CHECK(entry == "progress " + std::to_string(++progress) && progress <= BLOCK_COUNT);
   }
   if (!server.packageUsable()) {
     FUZZ_CHECK(Shown(host, messages::kPlugIn) == 0 && display.Counters().blocksReceived == 0);

@@ -2,7 +2,7 @@
 // text holds, digits and picture ids at any position (before the start, past
 // the end) read safely, and the 70 blocks never read beyond the payload. A
 // package the simulated server builds from fuzzed data, key and identity:
-// the blocks the tool prepares carry exactly that data.
+// the blocks the tool prepares give the simulated display exactly that data.
 
 #include <algorithm>
 #include <cctype>
@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "device/PermuteByte.h"
+#include "device/IdentityFrame.h"
 #include "device/SendBlock.h"
 #include "server/ProgramList.h"
 #include "server/ProgramPackage.h"
 #include "server/Separator.h"
+#include "sim/display/DisplayProtocol.h"
 #include "sim/server/PackageBuilder.h"
 
 namespace brintel::fuzz {
@@ -24,15 +25,6 @@ constexpr char kHex[] = "0123456789ABCDEF";
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// The digits of the block as the display takes them back.
-std::vector<std::uint8_t> Unscramble(const SendBlock& block) {
-  std::vector<std::uint8_t> bytes(BLOCK_SIZE);
-  for (std::size_t n = 0; n < BLOCK_SIZE; ++n) {
-    bytes[n] = UnpermuteByte(block[BLOCK_SIZE - 1 - n]);
-  }
-  return bytes;
 }
 
 void CheckAnyText(FuzzInput& in) {
@@ -141,14 +133,18 @@ void CheckBuiltPackage(FuzzInput& in) {
   FUZZ_CHECK(header.rightPicture == std::stoi(program.pictures.substr(3, 3)));
   FUZZ_CHECK(HoldsValidPayload(text));
   FUZZ_CHECK(text.compare(0, PACKAGE_ID_SIZE, deviceId) == 0);
+  // The simulated display takes the 70 blocks back into exactly that data.
+  sim::DisplayProtocol::Settings settings;
+  settings.frame = sim::BuildIdentityFrame(deviceId).value();
+  sim::DisplayProtocol display(settings);
+  sim::DisplayProtocol::Reaction reaction;
   for (int b = 0; b < BLOCK_COUNT; ++b) {
-    const std::vector<std::uint8_t> bytes =
-        Unscramble(PrepareBlock(text, header.payloadStart, b, deviceId, listKey));
-    const auto segment =
-        program.data.begin() +
-        static_cast<std::ptrdiff_t>(BLOCK_SIZE * static_cast<std::size_t>(BLOCK_COUNT - 1 - b));
-    FUZZ_CHECK(std::equal(bytes.begin(), bytes.end(), segment));
+    display.OnByte(PROBE_BYTE, {}, reaction);
+    for (const std::uint8_t byte : PrepareBlock(text, header.payloadStart, b, deviceId, listKey)) {
+      display.OnByte(byte, {}, reaction);
+    }
   }
+  FUZZ_CHECK(display.Complete() && display.Program() == program.data);
 }
 
 }  // namespace

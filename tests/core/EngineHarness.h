@@ -70,6 +70,11 @@ struct EngineHarness {
     port.Attach(name, displays.emplace_back(std::move(settings)));
     return displays.back();
   }
+  // Start pressed with these ports to be found.
+  void Start(std::vector<std::string> names) {
+    port.ports = std::move(names);
+    engine.OnStart();
+  }
   void Tick(int count = 1) {
     for (int i = 0; i < count; ++i) {
       port.Advance(kTick);

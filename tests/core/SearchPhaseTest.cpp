@@ -13,17 +13,12 @@ namespace {
 class SearchPhase : public ::testing::Test {
  protected:
   EngineHarness h;
-
-  void Start(std::vector<std::string> ports) {
-    h.port.ports = std::move(ports);
-    h.engine.OnStart();
-  }
 };
 
 TEST_F(SearchPhase, WorkedRunOnTheFirstPort) {
   h.PlugIn("COM3");
   h.port.holding = true;
-  Start({"COM3"});
+  h.Start({"COM3"});
   EXPECT_TRUE(h.host.timerRunning);
   EXPECT_EQ(h.host.statusControl, messages::kSearching);
 
@@ -53,7 +48,7 @@ TEST_F(SearchPhase, WorkedRunOnTheFirstPort) {
 }
 
 TEST_F(SearchPhase, SilentPortIsLeftAfterTwentyTicksAndTheThirdPortAnswers) {
-  Start({"COM1", "COM2", "COM7"});
+  h.Start({"COM1", "COM2", "COM7"});
   h.PlugIn("COM7");
   h.Tick(20);
   EXPECT_EQ(h.port.openPort, "COM1");
@@ -71,7 +66,7 @@ TEST_F(SearchPhase, SilentPortIsLeftAfterTwentyTicksAndTheThirdPortAnswers) {
 }
 
 TEST_F(SearchPhase, WrongReplyByteGivesUpAtOnce) {
-  Start({"COM1", "COM2"});
+  h.Start({"COM1", "COM2"});
   h.PlugIn("COM1", {"wrong-reply:1"});
   h.Tick(2);
   EXPECT_FALSE(h.port.IsOpen());
@@ -80,7 +75,7 @@ TEST_F(SearchPhase, WrongReplyByteGivesUpAtOnce) {
 }
 
 TEST_F(SearchPhase, FrameMaySpreadOverTicksButNineteenSilentTicksEndIt) {
-  Start({"COM1", "COM2"});
+  h.Start({"COM1", "COM2"});
   h.port.Attach("COM2", h.PlugIn("COM1"));  // one display, answering on either port
   h.port.holding = true;
   h.Tick();
@@ -109,7 +104,7 @@ TEST_F(SearchPhase, FrameMaySpreadOverTicksButNineteenSilentTicksEndIt) {
 }
 
 TEST_F(SearchPhase, InvalidFrameShowsNoSerialThenSearchesOn) {
-  Start({"COM3", "COM4"});
+  h.Start({"COM3", "COM4"});
   h.PlugIn("COM3", {"invalid-frame:1"});
   h.Tick(3);
   EXPECT_EQ(h.host.statusControl, "COM3 found but no sn sent.");
@@ -120,7 +115,7 @@ TEST_F(SearchPhase, InvalidFrameShowsNoSerialThenSearchesOn) {
 }
 
 TEST_F(SearchPhase, NoPortsRescansEveryTickUntilStop) {
-  Start({});
+  h.Start({});
   h.Tick(5);
   EXPECT_EQ(h.port.scans, 6);  // Start, then every probe tick
   EXPECT_EQ(h.host.statusControl, messages::kSearching);
@@ -132,7 +127,7 @@ TEST_F(SearchPhase, NoPortsRescansEveryTickUntilStop) {
 }
 
 TEST_F(SearchPhase, UnopenablePortIsSkippedWithoutAProbe) {
-  Start({"COM1", "COM2"});
+  h.Start({"COM1", "COM2"});
   h.port.unopenable = {"COM1"};
   h.Tick();
   EXPECT_FALSE(h.port.IsOpen());
@@ -142,7 +137,7 @@ TEST_F(SearchPhase, UnopenablePortIsSkippedWithoutAProbe) {
 }
 
 TEST_F(SearchPhase, NextStartProbesTheLastPortFirstWhileItIsStillListed) {
-  Start({"COM1", "COM2", "COM3"});
+  h.Start({"COM1", "COM2", "COM3"});
   h.PlugIn("COM3");
   h.Tick(21 + 21 + 3);
   ASSERT_EQ(h.engine.phase(), PHASE_LIST);
@@ -160,7 +155,7 @@ TEST_F(SearchPhase, NextStartProbesTheLastPortFirstWhileItIsStillListed) {
 }
 
 TEST_F(SearchPhase, StopClosesThePortAndStartAgainRescansWithThePortReleased) {
-  Start({"COM1"});
+  h.Start({"COM1"});
   h.Tick();
   ASSERT_TRUE(h.port.IsOpen());
 
@@ -187,7 +182,7 @@ TEST_F(SearchPhase, StopBeforeAnyStartOnlyEmptiesTheStatus) {
 }
 
 TEST_F(SearchPhase, PortWhoseWritesKeepFailingIsGivenUpWithinAboutASecond) {
-  Start({"COM1", "COM2"});
+  h.Start({"COM1", "COM2"});
   h.port.writesFail = true;
   h.Tick();
   EXPECT_FALSE(h.port.IsOpen());
@@ -199,7 +194,7 @@ TEST_F(SearchPhase, PortWhoseWritesKeepFailingIsGivenUpWithinAboutASecond) {
 }
 
 TEST_F(SearchPhase, WriteRefusedUntilTheErrorIsClearedStillGoesOut) {
-  Start({"COM1"});
+  h.Start({"COM1"});
   h.port.failWrites = 3;
   h.Tick();
   EXPECT_EQ(h.port.WrittenTo("COM1"), std::vector<std::uint8_t>{PROBE_BYTE});

@@ -20,8 +20,7 @@ const std::string kNoPackageMsg = std::string("message Error|") + messages::kNoP
 // Runs the search to its end on a display at COM3; the next tick is the list phase's.
 void FindDisplay(EngineHarness& h, std::string_view id = kDeviceId) {
   h.PlugIn("COM3", {}, id);
-  h.port.ports = {"COM3"};
-  h.engine.OnStart();
+  h.Start({"COM3"});
   h.Tick(3);
   ASSERT_EQ(h.engine.phase(), PHASE_LIST);
   h.host.log.clear();
@@ -110,14 +109,9 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
     FindDisplay(fresh);
     fresh.http.responses[kListUrl] = c.response;
     fresh.Tick();
-    Log shown;
-    for (const std::string& line : fresh.host.log) {
-      if (line.rfind("message", 0) == 0 && line != kUnplugMsg) {
-        EXPECT_EQ(line.find("(timer running)"), std::string::npos);
-        shown.push_back(line);
-      }
-    }
-    EXPECT_EQ(shown, c.messages);
+    Log shown = c.messages;  // after the unplug message, none with the timer running
+    shown.insert(shown.begin(), kUnplugMsg);
+    EXPECT_EQ(fresh.host.Logged("message"), shown);
     EXPECT_TRUE(fresh.host.choices.empty());
     EXPECT_EQ(fresh.engine.listKey(), "");
     EXPECT_EQ(fresh.engine.phase(), PHASE_SEARCH);
@@ -212,13 +206,7 @@ TEST_F(ServerPhases, PackageRefusals) {
     fresh.host.messages.clear();
     fresh.host.log.clear();
     fresh.Tick();
-    Log shown;
-    for (const std::string& line : fresh.host.log) {
-      if (line.rfind("message", 0) == 0) {
-        shown.push_back(line);
-      }
-    }
-    EXPECT_EQ(shown, c.messages);
+    EXPECT_EQ(fresh.host.Logged("message"), c.messages);
     EXPECT_EQ(fresh.engine.phase(), PHASE_SEARCH);
     EXPECT_FALSE(fresh.host.timerRunning);
     EXPECT_EQ(fresh.host.statusControl, "");

@@ -21,10 +21,9 @@ class TransferPhase : public ::testing::Test {
 
   // Runs a whole search, list and package; the next tick begins the transfer.
   void ReachTransfer() {
-    h.port.ports = {"COM3"};
     h.http.Serve(kListUrl, listKey + "_A");
     h.http.Serve(kListUrl + "&type=A", Package(kDeviceId, listKey));
-    h.engine.OnStart();
+    h.Start({"COM3"});
     h.Tick(5);
     ASSERT_EQ(h.engine.phase(), PHASE_TRANSFER);
     h.host.log.clear();
@@ -54,12 +53,7 @@ TEST_F(TransferPhase, WholeProgramArrivesIntactWithProgressAndCompletion) {
 
   EXPECT_EQ(display.Program(), program);
   EXPECT_EQ(display.AcceptedBlocks(), 70);
-  std::vector<std::string> progress;
-  for (const std::string& line : h.host.log) {
-    if (line.rfind("progress", 0) == 0) {
-      progress.push_back(line);
-    }
-  }
+  const std::vector<std::string> progress = h.host.Logged("progress");
   ASSERT_EQ(progress.size(), 70u);
   EXPECT_EQ(progress.front(), "progress 1");
   EXPECT_EQ(progress.back(), "progress 70");

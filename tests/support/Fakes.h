@@ -3,14 +3,17 @@
 // Scriptable fakes of the core's three outside interfaces, for driving the
 // engine tick by tick in the tests and the fuzz targets.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/SerialPort.h"
@@ -185,6 +188,14 @@ class FakeHost : public UpgradeHost {
   bool timerRunning = false;
   int progress = 0;
   std::string title;
+
+  // The lines of the log that begin with `prefix`, in order.
+  std::vector<std::string> Logged(std::string_view prefix) const {
+    std::vector<std::string> lines;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(lines),
+                 [prefix](const std::string& line) { return line.starts_with(prefix); });
+    return lines;
+  }
 
   void ReadControls(std::string& statusText, std::string& serverAddress) override {
     statusText = statusControl;
