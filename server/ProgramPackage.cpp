@@ -28,9 +28,7 @@ bool HoldsValidPayload(std::string_view text) {
     return false;
   }
   const std::string_view payload = text.substr(separator + PAYLOAD_OFFSET, PAYLOAD_DIGITS);
-  return std::all_of(payload.begin(), payload.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-  });
+  return std::all_of(payload.begin(), payload.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
 std::uint16_t ReadPictureId(std::string_view text, std::ptrdiff_t position) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/SendBlock.h"
+#include "sim/FaultForms.h"
 
 namespace brintel::sim {
 namespace {
@@ -105,23 +106,12 @@ std::string Usage(const Form& form) {
   return text;
 }
 
-// One form a line; with `help`, what it does beside it.
 std::string FormLines(bool help) {
-  std::size_t width = 0;
+  std::vector<FaultForm> forms;
   for (const Form& form : kForms) {
-    width = std::max(width, Usage(form).size());
+    forms.push_back({Usage(form), form.help});
   }
-  std::string text;
-  for (const Form& form : kForms) {
-    const std::string usage = Usage(form);
-    text += text.empty() ? "  " : "\n  ";
-    text += usage;
-    if (help) {
-      text.append(width - usage.size() + 2, ' ');
-      text += form.help;
-    }
-  }
-  return text;
+  return FaultFormLines(forms, help);
 }
 
 std::vector<std::string_view> SplitColons(std::string_view text) {

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <utility>
 
+#include "sim/FaultForms.h"
+
 namespace brintel::sim {
 namespace {
 
@@ -135,19 +137,11 @@ std::string FaultText(const ServerFault& fault) {
 }
 
 std::string ServerFaultForms() {
-  std::size_t width = 0;
+  std::vector<FaultForm> forms;
   for (const KindInfo& info : kKinds) {
-    width = std::max(width, Form(info).size());
+    forms.push_back({Form(info), info.help});
   }
-  std::string text;
-  for (const KindInfo& info : kKinds) {
-    const std::string form = Form(info);
-    text += text.empty() ? "  " : "\n  ";
-    text += form;
-    text.append(width - form.size() + 2, ' ');
-    text += info.help;
-  }
-  return text;
+  return FaultFormLines(forms, true);
 }
 
 }  // namespace brintel::sim
