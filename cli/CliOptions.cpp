@@ -33,6 +33,47 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
       ->check(CLI::PositiveNumber);
   app.add_option("--trace", options.trace, "Write every byte on the serial line to FILE")
       ->type_name("FILE");
+  app.add_flag("--json", options.json,
+               "One JSON object a line on stdout for every event, nothing else; messages are "
+               "answered at once (give --program, or --yes for the first program)");
+
+  CLI::App* station = app.add_subcommand(
+      "station",
+      "Upgrade display after display on several adapters at once, recording every unit");
+  StationOptions& s = options.station;
+  station
+      ->add_option("--port", s.ports,
+                   "One channel per adapter (repeatable). Prefer /dev/serial/by-path/ names: "
+                   "they name the hub's socket, so a display plugged in again comes back under "
+                   "the same name")
+      ->type_name("NAME");
+  station->add_flag("--ports-from-by-path", s.portsFromByPath,
+                    "A channel for every adapter under /dev/serial/by-path");
+  station->add_option("--program", s.program, "The program every unit gets (UTF-8)")
+      ->type_name("NAME")
+      ->required();
+  station->add_option("--db", s.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
+      ->type_name("FILE");
+  CLI::Option* stationServer =
+      station->add_option("--server", s.server, "Default program server")->type_name("HOST[:PORT]");
+  station->add_option("--address", s.address, "Server address as the hidden address box holds it")
+      ->type_name("TEXT")
+      ->excludes(stationServer);
+  station->add_option("--units", s.units, "End after N units have ended (exit 0 if all completed)")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  station->add_flag("--json", s.json, "One JSON object a line on stdout for every event");
+
+  CLI::App* history = app.add_subcommand("history", "The recorded units, newest first");
+  HistoryOptions& h = options.history;
+  history->add_option("--db", h.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
+      ->type_name("FILE");
+  history->add_option("--since", h.since, "Units started on or after this date")
+      ->type_name("DATE");
+  history->add_option("--device", h.device, "Units of this display")->type_name("ID");
+  CLI::Option* csv = history->add_flag("--csv", h.csv, "RFC 4180 CSV with a header line");
+  history->add_flag("--json", h.json, "One JSON object a line")->excludes(csv);
+  app.require_subcommand(0, 1);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -42,6 +83,11 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return EXIT_USAGE;
+  }
+  if (station->parsed()) {
+    options.command = CliOptions::Command::kStation;
+  } else if (history->parsed()) {
+    options.command = CliOptions::Command::kHistory;
   }
   return options;
 }

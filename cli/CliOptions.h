@@ -5,18 +5,29 @@
 #include <variant>
 #include <vector>
 
+#include "cli/HistoryCommand.h"
+#include "cli/StationCommand.h"
+
 namespace brintel::cli {
 
 // What scripts depend on: the option names and their meaning.
 struct CliOptions {
+  enum class Command { kUpgrade, kStation, kHistory };
+  Command command = Command::kUpgrade;
+
+  // A single run.
   std::vector<std::string> ports;       // probe these, in this order, instead of scanning
   std::optional<std::string> server;    // default program server host[:port]
   std::string address;                  // what the hidden address box would hold
   std::optional<std::string> program;   // the program to choose (UTF-8)
   bool yes = false;                     // answer every message with OK
   bool list = false;                    // print the program list and stop
+  bool json = false;                    // one JSON object a line on stdout, nothing else
   std::optional<double> searchTimeout;  // seconds without a display before giving up
   std::string trace;                    // file for a trace of the serial line
+
+  StationOptions station;
+  HistoryOptions history;
 };
 
 inline constexpr int EXIT_COMPLETED = 0;

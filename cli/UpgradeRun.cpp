@@ -11,6 +11,13 @@ namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(5);
 
+// Without a time limit a wait goes on until interrupted.
+UpgradeRun::Clock::duration Limit(std::optional<double> seconds) {
+  return seconds ? std::chrono::duration_cast<UpgradeRun::Clock::duration>(
+                       std::chrono::duration<double>(*seconds))
+                 : UpgradeRun::Clock::duration::max();
+}
+
 UpgradeEngine::Config EngineConfig(const UpgradeRun::Settings& settings) {
   return UpgradeEngine::Config{settings.defaultServer};
 }
@@ -31,12 +38,10 @@ bool UpgradeRun::Writing() const {
   return engine_.phase() == PHASE_TRANSFER && engine_.link().identified();
 }
 
-UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted) {
-  // Without a time limit the search goes on until interrupted.
-  const Clock::duration limit = settings_.searchTimeout
-                                    ? std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(*settings_.searchTimeout))
-                                    : Clock::duration::max();
+UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
+                                   const std::function<void()>& afterTick) {
+  const Clock::duration searchLimit = Limit(settings_.searchTimeout);
+  const Clock::duration silenceLimit = Limit(settings_.silenceTimeout);
   bool wasSearching = false;
   Clock::time_point searchingSince{};
   std::string lastOpenError;
@@ -48,7 +53,7 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted) {
   auto next = Clock::now();
   while (host_.timerRunning()) {
     if (interrupted()) {
-      return Stop(Ending::kInterrupted, {});
+      return Stop(Ending::kInterrupted, {}, {});
     }
     const bool searching = engine_.phase() == PHASE_SEARCH ||
                            (engine_.phase() == PHASE_TRANSFER && !engine_.link().identified());
@@ -57,17 +62,18 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted) {
       searchingSince = now;
     }
     wasSearching = searching;
-    if (searching && now - searchingSince >= limit) {
-      return Stop(Ending::kNoDisplay, "no display found within");
+    if (searching && now - searchingSince >= searchLimit) {
+      return Stop(Ending::kNoDisplay, "no display found within", settings_.searchTimeout);
     }
     // An identified display that falls silent (its power gone while the
-    // adapter stays) is given up after the same time as a search.
+    // adapter stays) is given up.
     if (writing_ && engine_.link().bytesReceived() != bytesSeen) {
       bytesSeen = engine_.link().bytesReceived();
       answeredAt = now;
     }
-    if (writing_ && now - answeredAt >= limit) {
-      return Stop(Ending::kDisplaySilent, "the display has not answered for");
+    if (writing_ && now - answeredAt >= silenceLimit) {
+      return Stop(Ending::kDisplaySilent, "the display has not answered for",
+                  settings_.silenceTimeout);
     }
     next = std::max(next + kTick, now);
     std::this_thread::sleep_until(next);
@@ -76,6 +82,9 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted) {
       writing_ = true;
       bytesSeen = engine_.link().bytesReceived();
       answeredAt = Clock::now();
+    }
+    if (afterTick) {
+      afterTick();
     }
     if (port_.LastOpenError() != lastOpenError) {
       lastOpenError = port_.LastOpenError();
@@ -88,12 +97,13 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted) {
   return Ending::kStopped;
 }
 
-UpgradeRun::Ending UpgradeRun::Stop(Ending ending, const std::string& why) {
+UpgradeRun::Ending UpgradeRun::Stop(Ending ending, const std::string& why,
+                                    std::optional<double> seconds) {
   engine_.OnStop();
   if (!why.empty()) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", settings_.searchTimeout.value_or(0));
-    host_.Note(why + " " + seconds + " s");
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds.value_or(0));
+    host_.Note(why + " " + text + " s");
   }
   AdviseIfMidProgram();
   return ending;

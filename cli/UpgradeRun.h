@@ -23,9 +23,10 @@ class UpgradeRun {
 
   struct Settings {
     std::string defaultServer = BRINTEL_DEFAULT_SERVER;  // host[:port]
-    // Seconds a search may go without a display, and an identified display
-    // without a byte; none: until interrupted.
+    // Seconds a search may go without a display; none: until interrupted.
     std::optional<double> searchTimeout;
+    // Seconds an identified display may go without a byte; none: until interrupted.
+    std::optional<double> silenceTimeout;
     bool showOpenErrors = false;  // print why a port would not open, once per reason
   };
 
@@ -39,19 +40,20 @@ class UpgradeRun {
   UpgradeRun(RunHost& host, SerialPort& port, HttpClient& http, const GbkDecoder& gbk,
              Settings settings);
 
-  // Runs until the run ends; `interrupted` is asked before every tick.
-  Ending Run(const std::function<bool()>& interrupted);
+  // Runs until the run ends; `interrupted` is asked before every tick and
+  // `afterTick`, when given, called after each.
+  Ending Run(const std::function<bool()>& interrupted, const std::function<void()>& afterTick = {});
 
   // The exit status for `ending`: 0 completed (or the list printed), 1 the run
   // ended without completing, 2 no way to choose, 130 interrupted.
   int ExitStatus(Ending ending) const;
 
   const UpgradeEngine& engine() const { return engine_; }
-
- private:
   // Blocks may have gone out since the display was identified in the transfer.
   bool Writing() const;
-  Ending Stop(Ending ending, const std::string& why);
+
+ private:
+  Ending Stop(Ending ending, const std::string& why, std::optional<double> seconds);
   void AdviseIfMidProgram();
 
   RunHost& host_;

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "cli/CliOptions.h"
+#include "cli/ChannelHost.h"
 #include "cli/ConsoleHost.h"
+#include "cli/JsonEventWriter.h"
 #include "cli/TracingSerialPort.h"
 #include "cli/UpgradeRun.h"
 #include "device/posix/PosixSerialPort.h"
@@ -45,6 +47,20 @@ int main(int argc, char** argv) {
     return *status;
   }
   const CliOptions& options = std::get<CliOptions>(parsed);
+  switch (options.command) {
+    case CliOptions::Command::kStation:
+      CatchInterrupts();
+      return RunStation(options.station, std::cout, std::cerr, interrupted);
+    case CliOptions::Command::kHistory:
+      return RunHistory(options.history, std::cout, std::cerr);
+    case CliOptions::Command::kUpgrade:
+      break;
+  }
+  if (options.json && !options.program && !options.yes && !options.list) {
+    std::cerr << "brintel-cli: --json answers every message itself; give --program NAME or "
+                 "--yes\n";
+    return EXIT_USAGE;
+  }
 
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
   if (!options.trace.empty()) {
@@ -55,13 +71,19 @@ int main(int argc, char** argv) {
     }
   }
 
-  ConsoleHost host({.liveLine = isatty(STDOUT_FILENO) != 0,
+  // With --json nobody answers at the terminal: the run reports its events
+  // as a station channel does.
+  JsonEventWriter json(std::cout);
+  ChannelHost channelHost({.channel = 1, .program = options.program, .address = options.address},
+                          [&json](const RunEvent& event) { json(event); });
+  ConsoleHost console({.liveLine = isatty(STDOUT_FILENO) != 0,
                     .canAsk = isatty(STDIN_FILENO) != 0,
                     .yes = options.yes,
                     .list = options.list,
                     .program = options.program,
                     .address = options.address},
-                   std::cout, std::cerr, std::cin);
+                      std::cout, std::cerr, std::cin);
+  RunHost& host = options.json && !options.list ? static_cast<RunHost&>(channelHost) : console;
   PosixSerialPort serial(PosixSerialPort::Options{.fixedPorts = options.ports});
   std::unique_ptr<TracingSerialPort> tracing;
   SerialPort* port = &serial;
@@ -72,6 +94,7 @@ int main(int argc, char** argv) {
   CurlHttpClient http(CurlHttpClient::Options{.userAgent = "brintel-cli"});
   IconvGbkDecoder gbk;
   UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
+                                .silenceTimeout = options.searchTimeout,
                                 .showOpenErrors = !options.ports.empty()};
   if (options.server) {
     settings.defaultServer = *options.server;
@@ -80,6 +103,6 @@ int main(int argc, char** argv) {
 
   CatchInterrupts();
   const UpgradeRun::Ending ending = run.Run([] { return interrupted != 0; });
-  host.Finish();
+  console.Finish();
   return run.ExitStatus(interrupted != 0 ? UpgradeRun::Ending::kInterrupted : ending);
 }

@@ -1,0 +1,49 @@
+#include "cli/RecordsListener.h"
+
+#include "records/UnitRecords.h"
+
+namespace brintel::cli {
+
+RecordsListener::RecordsListener(const std::string& path)
+    : store_(records::UnitRecords::Open(path.empty() ? records::DefaultHistoryPath() : path)) {}
+
+RecordsListener::~RecordsListener() = default;
+
+void RecordsListener::operator()(const RunEvent& event) {
+  std::lock_guard lock(mutex_);
+  switch (event.kind) {
+    case RunEvent::Kind::kUnitStarted: {
+      records::UnitRecord record;
+      record.channel = event.channel;
+      record.port = event.port;
+      record.startedAt = IsoTime(event.at);
+      record.deviceId = event.deviceId;
+      record.version = BRINTEL_VERSION;
+      record.id = store_->Begin(record);
+      open_[event.channel] = record;
+      break;
+    }
+    case RunEvent::Kind::kUnitEnded: {
+      const auto it = open_.find(event.channel);
+      if (it == open_.end()) {
+        return;
+      }
+      records::UnitRecord record = it->second;
+      open_.erase(it);
+      record.endedAt = IsoTime(event.at);
+      record.transferDeviceId = event.transferDeviceId;
+      record.program = event.program;
+      record.title = event.title;
+      record.listUrl = event.listUrl;
+      record.outcome = event.outcome;
+      record.offered = event.offered;
+      record.counts = event.counts;
+      store_->End(record);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace brintel::cli

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "cli/RunEvent.h"
+#include "records/UnitRecord.h"
+
+namespace brintel::records {
+class UnitRecords;
+}
+
+namespace brintel::cli {
+
+// Writes every unit into the records: a row when a display is found, its end
+// when the unit ends. Safe to call from several channels' threads.
+class RecordsListener {
+ public:
+  // Opens the file (the default history file when empty); throws with the
+  // reason when it cannot.
+  explicit RecordsListener(const std::string& path);
+  ~RecordsListener();
+
+  void operator()(const RunEvent& event);
+
+ private:
+  std::unique_ptr<records::UnitRecords> store_;
+  std::mutex mutex_;
+  std::map<int, records::UnitRecord> open_;  // by channel
+};
+
+}  // namespace brintel::cli

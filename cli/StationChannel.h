@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/ChannelHost.h"
+#include "cli/RunEvent.h"
+#include "cli/UpgradeRun.h"
+#include "device/posix/PosixSerialPort.h"
+#include "server/posix/CurlHttpClient.h"
+#include "server/posix/IconvGbkDecoder.h"
+
+namespace brintel::cli {
+
+// One adapter of a station: the designed run on its own port, again and again,
+// one display after another. It opens no other port, also while searching.
+class StationChannel {
+ public:
+  struct Settings {
+    int channel = 1;
+    std::string port;
+    std::optional<std::string> program;
+    std::string address;
+    std::string defaultServer = BRINTEL_DEFAULT_SERVER;
+    // A unit found: true to go on with it, false when the station wants no
+    // more units (the channel then ends without touching the display).
+    std::function<bool()> admitUnit;
+  };
+
+  StationChannel(Settings settings, RunListener listener);
+
+  // Runs units until `stop` is set or no unit is admitted; on the caller's thread.
+  void Run(const std::atomic<bool>& stop);
+
+ private:
+  // One unit: the run, from the search for a display to its end. False when
+  // no display was found before the station stopped.
+  bool RunUnit(const std::atomic<bool>& stop);
+  std::string Outcome(UpgradeRun::Ending ending, bool stopped) const;
+  // After a unit the display may stay plugged in: wait until its port is gone
+  // or it has answered no probe for a while, so it is not upgraded twice.
+  void WaitUntilGone(const std::atomic<bool>& stop);
+  bool AnswersProbe();
+
+  Settings settings_;
+  ChannelHost host_;
+  PosixSerialPort port_;
+  CurlHttpClient http_;
+  IconvGbkDecoder gbk_;
+  UpgradeRun run_;
+  bool refused_ = false;  // the station wanted no more units
+  bool reachedTransfer_ = false;
+};
+
+}  // namespace brintel::cli

@@ -1,0 +1,127 @@
+#include "cli/StationCommand.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <thread>
+
+#include "cli/CliOptions.h"
+#include "cli/JsonEventWriter.h"
+#include "cli/RecordsListener.h"
+#include "cli/StationChannel.h"
+#include "cli/StationView.h"
+
+namespace brintel::cli {
+namespace {
+
+constexpr char kByPath[] = "/dev/serial/by-path";
+
+std::vector<std::string> PortsByPath() {
+  std::vector<std::string> ports;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(kByPath, error)) {
+    ports.push_back(entry.path().string());
+  }
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+int TerminalWidth() {
+  winsize size{};
+  return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+}  // namespace
+
+int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
+               const volatile std::sig_atomic_t& interrupted) {
+  if (options.portsFromByPath) {
+    const std::vector<std::string> found = PortsByPath();
+    options.ports.insert(options.ports.end(), found.begin(), found.end());
+  }
+  if (options.ports.empty()) {
+    err << "brintel-cli station: no port; give --port for each adapter (or "
+           "--ports-from-by-path)\n";
+    return EXIT_USAGE;
+  }
+  std::unique_ptr<RecordsListener> records;
+  try {
+    records = std::make_unique<RecordsListener>(options.db);
+  } catch (const std::exception& e) {
+    err << "brintel-cli station: " << e.what() << '\n';
+    return EXIT_NOT_COMPLETED;
+  }
+
+  std::optional<JsonEventWriter> json;
+  if (options.json) {
+    json.emplace(out);
+  }
+  StationView view(options.json ? err : out, options.ports,
+                   !options.json && isatty(STDOUT_FILENO) != 0, TerminalWidth());
+  std::mutex eventMutex;
+  std::atomic<int> ended{0};
+  std::atomic<int> completed{0};
+  const RunListener listener = [&](const RunEvent& event) {
+    const std::lock_guard lock(eventMutex);
+    // Records first: a unit is on file before anyone is told it ended.
+    records->operator()(event);
+    if (event.kind == RunEvent::Kind::kUnitEnded) {
+      ++ended;
+      completed += event.outcome == "completed" ? 1 : 0;
+    }
+    if (json) {
+      (*json)(event);
+    }
+    if (!options.json || event.kind == RunEvent::Kind::kUnitEnded) {
+      view(event);
+    }
+  };
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> admitted{0};
+  std::vector<std::unique_ptr<StationChannel>> channels;
+  for (std::size_t i = 0; i < options.ports.size(); ++i) {
+    StationChannel::Settings settings;
+    settings.channel = static_cast<int>(i + 1);
+    settings.port = options.ports[i];
+    settings.program = options.program;
+    settings.address = options.address;
+    if (options.server) {
+      settings.defaultServer = *options.server;
+    }
+    settings.admitUnit = [&] { return !options.units || ++admitted <= *options.units; };
+    channels.push_back(std::make_unique<StationChannel>(std::move(settings), listener));
+  }
+  std::vector<std::thread> threads;
+  for (const auto& channel : channels) {
+    threads.emplace_back([&stop, &channel] { channel->Run(stop); });
+  }
+
+  bool wasInterrupted = false;
+  while (!stop) {
+    if (interrupted != 0) {
+      wasInterrupted = true;
+      stop = true;
+    } else if (options.units && ended >= *options.units) {
+      stop = true;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  view.Finish();
+  if (wasInterrupted) {
+    return EXIT_INTERRUPTED;
+  }
+  return options.units && completed == *options.units ? EXIT_COMPLETED : EXIT_NOT_COMPLETED;
+}
+
+}  // namespace brintel::cli

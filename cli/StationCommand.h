@@ -1,0 +1,28 @@
+#pragma once
+
+#include <csignal>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brintel::cli {
+
+struct StationOptions {
+  std::vector<std::string> ports;  // one channel each, numbered from 1 in this order
+  bool portsFromByPath = false;    // every adapter under /dev/serial/by-path
+  std::optional<std::string> program;
+  std::string db;  // empty: the default history file
+  std::optional<std::string> server;
+  std::string address;
+  std::optional<int> units;  // end after this many units have ended
+  bool json = false;
+};
+
+// Runs the station until `interrupted` is set (Ctrl-C: every unit in progress
+// is recorded as stopped, 130) or --units have ended (0 when all completed,
+// 1 otherwise). 2 for a usage error, 1 when the records cannot be opened.
+int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
+               const volatile std::sig_atomic_t& interrupted);
+
+}  // namespace brintel::cli

@@ -1,0 +1,188 @@
+#include "cli/StationView.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "device/SendBlock.h"
+
+namespace brintel::cli {
+namespace {
+
+constexpr int kBarWidth = 20;
+
+// Cuts at a character boundary of UTF-8 counting each character as one
+// column; wide characters may overrun a little, which a redraw survives.
+std::string CutToColumns(const std::string& text, int columns) {
+  int seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) != 0x80) {
+      if (seen == columns) {
+        return text.substr(0, i);
+      }
+      ++seen;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+StationView::StationView(std::ostream& out, std::vector<std::string> ports, bool terminal,
+                         int width)
+    : out_(out), terminal_(terminal), width_(width) {
+  for (std::string& port : ports) {
+    channels_.push_back({std::move(port), {}, {}, 0, {}});
+  }
+}
+
+void StationView::operator()(const RunEvent& event) {
+  std::lock_guard lock(mutex_);
+  Apply(event);
+  if (terminal_) {
+    Redraw();
+  } else {
+    PrintEvent(event);
+  }
+}
+
+void StationView::Apply(const RunEvent& event) {
+  if (event.channel < 1 || event.channel > static_cast<int>(channels_.size())) {
+    return;
+  }
+  Channel& channel = channels_[static_cast<std::size_t>(event.channel - 1)];
+  switch (event.kind) {
+    case RunEvent::Kind::kStatus:
+    case RunEvent::Kind::kNote:
+      if (!event.text.empty()) {
+        channel.text = event.text;
+      }
+      break;
+    case RunEvent::Kind::kMessage:
+      channel.text = "[" + event.caption + "] " + event.text;
+      break;
+    case RunEvent::Kind::kProgress:
+      if (event.blocks <= 1) {
+        channel.firstBlockAt = std::chrono::steady_clock::now();
+      }
+      channel.blocks = event.blocks;
+      break;
+    case RunEvent::Kind::kUnitStarted:
+      channel.deviceId = event.deviceId;
+      channel.blocks = 0;
+      break;
+    case RunEvent::Kind::kUnitEnded:
+      ++(event.outcome == "completed" ? completed_ : failed_);
+      channel.text = event.outcome;
+      break;
+    case RunEvent::Kind::kTitle:
+    case RunEvent::Kind::kPictures:
+      break;
+  }
+}
+
+void StationView::PrintEvent(const RunEvent& event) {
+  std::string line = IsoTime(event.at) + " ch" + std::to_string(event.channel) + " ";
+  switch (event.kind) {
+    case RunEvent::Kind::kStatus:
+      if (event.text.empty()) {
+        return;
+      }
+      line += event.text;
+      break;
+    case RunEvent::Kind::kNote:
+      line += "note: " + event.text;
+      break;
+    case RunEvent::Kind::kMessage:
+      line += "[" + event.caption + "] " + event.text;
+      break;
+    case RunEvent::Kind::kProgress:
+      line += "progress " + std::to_string(event.blocks) + "/" + std::to_string(BLOCK_COUNT);
+      break;
+    case RunEvent::Kind::kTitle:
+      line += "Program: " + event.text;
+      break;
+    case RunEvent::Kind::kPictures:
+      line += "pictures " + std::to_string(event.leftPicture) + " " +
+              std::to_string(event.rightPicture);
+      break;
+    case RunEvent::Kind::kUnitStarted:
+      line += "unit on " + event.port + " " + event.deviceId;
+      break;
+    case RunEvent::Kind::kUnitEnded: {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.1f", event.seconds);
+      line += "unit " + event.outcome + ": " + std::to_string(event.counts.accepted) +
+              " blocks, " + std::to_string(event.counts.sentAgain()) + " sent again, " + seconds +
+              " s";
+      break;
+    }
+  }
+  out_ << line << '\n' << std::flush;
+}
+
+void StationView::Redraw() {
+  std::string text;
+  if (drawn_) {
+    text += "\033[" + std::to_string(channels_.size() + 1) + "A";
+  }
+  for (const Channel& channel : channels_) {
+    text += "\r\033[K" + Fit(ChannelLine(channel)) + "\n";
+  }
+  text += "\r\033[K" + Fit(TotalsLine()) + "\n";
+  out_ << text << std::flush;
+  drawn_ = true;
+}
+
+std::string StationView::ChannelLine(const Channel& channel) const {
+  const int filled = channel.blocks * kBarWidth / BLOCK_COUNT;
+  std::string line = channel.port + " " + (channel.deviceId.empty() ? "-" : channel.deviceId) +
+                     " [" + std::string(static_cast<std::size_t>(filled), '#') +
+                     std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+                     std::to_string(channel.blocks * 100 / BLOCK_COUNT) + "%";
+  if (channel.blocks > 1 && channel.blocks < BLOCK_COUNT) {
+    const auto perBlock =
+        (std::chrono::steady_clock::now() - channel.firstBlockAt) / (channel.blocks - 1);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::seconds>(perBlock * (BLOCK_COUNT - channel.blocks))
+            .count();
+    char text[32];
+    std::snprintf(text, sizeof text, " %lld:%02lld left", static_cast<long long>(left / 60),
+                  static_cast<long long>(left % 60));
+    line += text;
+  }
+  return line + "  " + channel.text;
+}
+
+std::string StationView::TotalsLine() const {
+  const double hours =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count() / 3600;
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.1f", hours > 0 ? (completed_ + failed_) / hours : 0.0);
+  return "units: " + std::to_string(completed_) + " completed, " + std::to_string(failed_) +
+         " failed, " + rate + " per hour";
+}
+
+std::string StationView::Fit(std::string line) const {
+  return width_ > 1 ? CutToColumns(line, width_ - 1) : line;
+}
+
+void StationView::Finish() {
+  std::lock_guard lock(mutex_);
+  if (terminal_ && !drawn_) {
+    Redraw();
+  }
+  out_ << std::flush;
+}
+
+int StationView::completed() const {
+  std::lock_guard lock(mutex_);
+  return completed_;
+}
+
+int StationView::ended() const {
+  std::lock_guard lock(mutex_);
+  return completed_ + failed_;
+}
+
+}  // namespace brintel::cli

@@ -1,0 +1,225 @@
+// brintel-cli station against benches of simulated displays on link paths and
+// the simulated program server: what every display received and what the
+// records hold, for several channels at once.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "Subprocess.h"
+#include "sim/bench/DisplayBench.h"
+#include "sim/server/ProgramServer.h"
+
+namespace brintel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Row = std::map<std::string, std::string>;
+
+// The records as the file holds them, oldest first.
+std::vector<Row> ReadUnits(const std::string& db, const std::string& query = "") {
+  sqlite3* handle = nullptr;
+  std::vector<Row> rows;
+  if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(handle);
+    return rows;
+  }
+  sqlite3_stmt* statement = nullptr;
+  const std::string sql = query.empty() ? "SELECT * FROM units ORDER BY id" : query;
+  sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr);
+  while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
+    Row row;
+    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+      const auto* text = sqlite3_column_text(statement, i);
+      row[sqlite3_column_name(statement, i)] = text ? reinterpret_cast<const char*>(text) : "";
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(handle);
+  return rows;
+}
+
+sim::Fault Fault(const std::string& text) {
+  return *sim::ParseFault(text).fault;
+}
+
+class Station : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::path(::testing::TempDir()) /
+          ("brintel-station-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    db = (dir / "history.sqlite3").string();
+    server = std::make_unique<sim::ProgramServer>(sim::Catalogue::Default(),
+                                                  sim::ProgramServer::Options{});
+    server->Start();
+  }
+  void TearDown() override {
+    benches.clear();
+    std::filesystem::remove_all(dir);
+  }
+  // A bench on socket `name` with these units, one after another.
+  sim::DisplayBench& Bench(const std::string& name, std::vector<sim::BenchUnit> units,
+                           std::chrono::milliseconds stay = 2500ms) {
+    sim::BenchOptions options;
+    options.linkPath = (dir / name).string();
+    options.units = std::move(units);
+    options.stayAfterCompletion = stay;
+    options.gap = 300ms;
+    options.leaveAfter = 8000ms;
+    benches.push_back(std::make_unique<sim::DisplayBench>(options));
+    benches.back()->Start();
+    return *benches.back();
+  }
+  std::vector<std::string> Command(const std::vector<std::string>& sockets, int units,
+                                   const std::string& program = "标准版") {
+    std::vector<std::string> argv = {BRINTEL_CLI, "station", "--program", program, "--db", db,
+                                     "--server",
+                                     server->Host() + ":" + std::to_string(server->Port()),
+                                     "--units", std::to_string(units)};
+    for (const std::string& socket : sockets) {
+      argv.insert(argv.end(), {"--port", (dir / socket).string()});
+    }
+    return argv;
+  }
+  static sim::BenchUnit Unit(const std::string& identity, std::vector<std::string> faults = {}) {
+    sim::BenchUnit unit;
+    unit.identity = identity;
+    for (const std::string& text : faults) {
+      unit.faults.push_back(Fault(text));
+    }
+    return unit;
+  }
+  std::vector<std::uint8_t> Expected(const std::string& gbkName) const {
+    return server->ExpectedProgram(gbkName);
+  }
+
+  std::filesystem::path dir;
+  std::string db;
+  std::unique_ptr<sim::ProgramServer> server;
+  std::vector<std::unique_ptr<sim::DisplayBench>> benches;
+};
+
+const std::string kStandardGbk = "\xB1\xEA\xD7\xBC\xB0\xE6";  // 标准版
+
+// Each display got the program once, although it stayed plugged in after it.
+void ExpectWrittenOnce(const sim::BenchUnitResult& unit, const std::vector<std::uint8_t>& program) {
+  EXPECT_EQ(unit.program, program) << unit.identity;
+  EXPECT_EQ(unit.counters.programsCompleted, 1u) << unit.identity;
+  EXPECT_EQ(unit.counters.blocksAccepted, 70u) << unit.identity;
+}
+
+TEST_F(Station, ThreeChannelsOfTwoUnitsEachAreAllWrittenAndRecorded) {
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")});
+  Bench("b", {Unit("2027262514131211"), Unit("2027262514131212")});
+  Bench("c", {Unit("3027262514131211"), Unit("3027262514131212")});
+  Subprocess station(Command({"a", "b", "c"}, 6));
+  ASSERT_EQ(station.Wait(90s), 0) << station.out() << station.err();
+  for (const auto& bench : benches) {
+    for (const sim::BenchUnitResult& unit : bench->Results()) {
+      ExpectWrittenOnce(unit, Expected(kStandardGbk));
+    }
+  }
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 6u);
+  std::map<std::string, Row> byDevice;
+  for (const Row& row : rows) {
+    byDevice[row.at("device_id")] = row;
+    EXPECT_EQ(row.at("outcome"), "completed");
+    EXPECT_EQ(row.at("blocks"), "70");
+    EXPECT_EQ(row.at("program"), "标准版");
+    EXPECT_EQ(row.at("title"), "标准显示");
+    EXPECT_EQ(row.at("transfer_device_id"), row.at("device_id"));
+    EXPECT_FALSE(row.at("ended_at").empty());
+  }
+  EXPECT_EQ(byDevice.at("2027262514131212").at("channel"), "2");
+  EXPECT_EQ(byDevice.at("3027262514131211").at("port"), (dir / "c").string());
+}
+
+// A bad unit on one channel touches no other channel's unit.
+TEST_F(Station, FaultsOnOneChannelAreRecordedAndLeaveTheOthersAlone) {
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")});
+  Bench("b", {Unit("2027262514131211", {"wrong-echo:3:100", "wrong-echo:40:514"}),
+              Unit("2027262514131212", {"unplug-after:20"})});
+  Subprocess station(Command({"a", "b"}, 4));
+  ASSERT_EQ(station.Wait(90s), 1) << station.out() << station.err();
+  for (const sim::BenchUnitResult& unit : benches[0]->Results()) {
+    ExpectWrittenOnce(unit, Expected(kStandardGbk));
+  }
+  ExpectWrittenOnce(benches[1]->Results()[0], Expected(kStandardGbk));
+  EXPECT_FALSE(benches[1]->Results()[1].completed);
+
+  const std::vector<Row> echoes = ReadUnits(
+      db, "SELECT outcome, wrong_echoes, resends FROM units WHERE device_id='2027262514131211'");
+  ASSERT_EQ(echoes.size(), 1u);
+  EXPECT_EQ(echoes[0].at("outcome"), "completed");
+  EXPECT_EQ(echoes[0].at("wrong_echoes"), "2");
+  EXPECT_EQ(echoes[0].at("resends"), "2");
+  const std::vector<Row> lost = ReadUnits(
+      db, "SELECT outcome, blocks, ports_lost FROM units WHERE device_id='2027262514131212'");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].at("outcome"), "port-lost");
+  EXPECT_EQ(lost[0].at("blocks"), "20");
+  EXPECT_EQ(lost[0].at("ports_lost"), "1");
+}
+
+TEST_F(Station, AUnitWhoseListLacksTheProgramIsRecordedWithWhatWasOffered) {
+  Bench("a", {Unit("1027262514131211")});
+  Subprocess station(Command({"a"}, 1, "Sport"));
+  ASSERT_EQ(station.Wait(60s), 1) << station.out() << station.err();
+  EXPECT_EQ(benches[0]->Results()[0].counters.blocksReceived, 0u);
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("outcome"), "program-not-offered");
+  EXPECT_NE(rows[0].at("offered").find("直達"), std::string::npos) << rows[0].at("offered");
+}
+
+// The display is plugged into the other channel's socket for its second unit:
+// that channel upgrades it, and the first never touches that port.
+TEST_F(Station, ADisplayMovedToAnotherSocketBelongsToThatSocketsChannel) {
+  Bench("a", {Unit("1027262514131211")});
+  sim::BenchUnit moved = Unit("1027262514131211");
+  Bench("b", {Unit("2027262514131211"), moved});
+  Subprocess station(Command({"a", "b"}, 3));
+  ASSERT_EQ(station.Wait(90s), 0) << station.out() << station.err();
+  const std::vector<Row> rows =
+      ReadUnits(db, "SELECT channel, port FROM units WHERE device_id='1027262514131211'");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].at("channel"), "1");
+  EXPECT_EQ(rows[1].at("channel"), "2");
+  EXPECT_EQ(rows[1].at("port"), (dir / "b").string());
+  EXPECT_EQ(ReadUnits(db, "SELECT id FROM units WHERE channel=1").size(), 1u);
+}
+
+// Killed mid-transfer, the station leaves a sound file; the unit it was
+// writing reads interrupted once the records are opened again.
+TEST_F(Station, KilledMidTransferLeavesASoundFileAndAnInterruptedUnit) {
+  Bench("a", {Unit("1027262514131211")});
+  {
+    Subprocess station(Command({"a"}, 1));
+    ASSERT_TRUE(station.ReadUntil(
+        [](const std::string& out) { return out.find("progress 10/70") != std::string::npos; },
+        30s))
+        << station.out();
+    station.Signal(SIGKILL);
+    EXPECT_EQ(station.Wait(10s), 128 + SIGKILL);
+  }
+  EXPECT_EQ(ReadUnits(db, "PRAGMA integrity_check").at(0).begin()->second, "ok");
+  Subprocess history({BRINTEL_CLI, "history", "--db", db, "--csv"});
+  ASSERT_EQ(history.Wait(20s), 0) << history.err();
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("outcome"), "interrupted");
+  EXPECT_NE(history.out().find("interrupted"), std::string::npos) << history.out();
+}
+
+}  // namespace
+}  // namespace brintel::testing
