@@ -1,0 +1,77 @@
+#include "records/Schema.h"
+
+#include <string>
+
+namespace brintel::records {
+namespace {
+
+constexpr const char* kSteps[] = {
+    // 0 -> 1: the units.
+    R"sql(
+      CREATE TABLE units (
+        id INTEGER PRIMARY KEY,
+        channel INTEGER NOT NULL,
+        port TEXT NOT NULL DEFAULT '',
+        started_at TEXT NOT NULL,
+        ended_at TEXT NOT NULL DEFAULT '',
+        device_id TEXT NOT NULL DEFAULT '',
+        transfer_device_id TEXT NOT NULL DEFAULT '',
+        program TEXT NOT NULL DEFAULT '',
+        title TEXT NOT NULL DEFAULT '',
+        list_url TEXT NOT NULL DEFAULT '',
+        outcome TEXT NOT NULL DEFAULT '',
+        offered TEXT NOT NULL DEFAULT '',
+        blocks INTEGER NOT NULL DEFAULT 0,
+        resends INTEGER NOT NULL DEFAULT 0,
+        retry_acknowledgements INTEGER NOT NULL DEFAULT 0,
+        wrong_echoes INTEGER NOT NULL DEFAULT 0,
+        echo_silences INTEGER NOT NULL DEFAULT 0,
+        acknowledgement_silences INTEGER NOT NULL DEFAULT 0,
+        identification_failures INTEGER NOT NULL DEFAULT 0,
+        ports_lost INTEGER NOT NULL DEFAULT 0,
+        version TEXT NOT NULL DEFAULT ''
+      );
+    )sql",
+    // 1 -> 2: the history's filters and order, and the search for open rows.
+    R"sql(
+      CREATE INDEX units_started_at ON units (started_at);
+      CREATE INDEX units_device_id ON units (device_id);
+      CREATE INDEX units_transfer_device_id ON units (transfer_device_id);
+      CREATE INDEX units_open ON units (outcome) WHERE outcome = '';
+    )sql",
+};
+
+}  // namespace
+
+std::span<const char* const> SchemaSteps() {
+  return kSteps;
+}
+
+void Migrate(const Database& db, std::span<const char* const> steps) {
+  const auto known = static_cast<std::int64_t>(steps.size());
+  for (;;) {
+    // Read outside a write transaction first: an up-to-date file needs no lock.
+    std::int64_t version = db.ReadInt("PRAGMA user_version");
+    if (version == known) {
+      return;
+    }
+    if (version < 0) {
+      throw RecordsError(db.path() + ": unknown schema version " + std::to_string(version));
+    }
+    if (version > known) {
+      throw RecordsError(db.path() + ": the records have schema version " +
+                         std::to_string(version) + ", newer than this brintel (" + BRINTEL_VERSION +
+                         ") knows (" + std::to_string(known) + "); use a newer brintel");
+    }
+    WriteTransaction transaction(db);
+    // Another process may have moved it on since the read.
+    if (db.ReadInt("PRAGMA user_version") != version) {
+      continue;
+    }
+    db.Exec(steps[static_cast<std::size_t>(version)]);
+    db.Exec(("PRAGMA user_version = " + std::to_string(version + 1)).c_str());
+    transaction.Commit();
+  }
+}
+
+}  // namespace brintel::records

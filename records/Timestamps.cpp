@@ -1,0 +1,119 @@
+#include "records/Timestamps.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace brintel::records {
+namespace {
+
+// The number of `width` digits at text[at], or nullopt.
+std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t width) {
+  if (at + width > text.size()) {
+    return std::nullopt;
+  }
+  int value = 0;
+  for (std::size_t i = at; i < at + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+bool At(std::string_view text, std::size_t at, char c) {
+  return at < text.size() && text[at] == c;
+}
+
+std::optional<std::chrono::sys_days> Date(std::string_view text) {
+  const auto year = Digits(text, 0, 4);
+  const auto month = Digits(text, 5, 2);
+  const auto day = Digits(text, 8, 2);
+  if (!year || !month || !day || !At(text, 4, '-') || !At(text, 7, '-')) {
+    return std::nullopt;
+  }
+  const std::chrono::year_month_day date{std::chrono::year{*year},
+                                         std::chrono::month{static_cast<unsigned>(*month)},
+                                         std::chrono::day{static_cast<unsigned>(*day)}};
+  if (!date.ok()) {
+    return std::nullopt;
+  }
+  return std::chrono::sys_days{date};
+}
+
+// HH:MM at text[at]; the seconds after it when `seconds`.
+std::optional<std::chrono::seconds> Clock(std::string_view text, std::size_t at, bool seconds) {
+  const auto hours = Digits(text, at, 2);
+  const auto minutes = Digits(text, at + 3, 2);
+  const auto secs = seconds ? Digits(text, at + 6, 2) : std::optional<int>(0);
+  if (!hours || !minutes || !secs || !At(text, at + 2, ':') ||
+      (seconds && !At(text, at + 5, ':')) || *hours > 23 || *minutes > 59 || *secs > 59) {
+    return std::nullopt;
+  }
+  return std::chrono::hours{*hours} + std::chrono::minutes{*minutes} + std::chrono::seconds{*secs};
+}
+
+}  // namespace
+
+std::string FormatUtc(std::chrono::system_clock::time_point time) {
+  const auto ms = std::chrono::floor<std::chrono::milliseconds>(time);
+  const auto secs = std::chrono::floor<std::chrono::seconds>(ms);
+  const std::time_t t = std::chrono::system_clock::to_time_t(secs);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[80];  // room for any int the compiler can imagine
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                static_cast<int>((ms - secs).count()));
+  return text;
+}
+
+std::string UtcNow() {
+  return FormatUtc(std::chrono::system_clock::now());
+}
+
+std::optional<std::chrono::system_clock::time_point> ParseUtc(std::string_view text) {
+  const auto date = Date(text);
+  const auto clock = Clock(text, 11, true);
+  if (!date || !clock || !At(text, 10, 'T')) {
+    return std::nullopt;
+  }
+  std::chrono::milliseconds fraction{0};
+  std::size_t end = 19;
+  if (At(text, end, '.')) {
+    const auto ms = Digits(text, 20, 3);
+    if (!ms) {
+      return std::nullopt;
+    }
+    fraction = std::chrono::milliseconds{*ms};
+    end = 23;
+  }
+  if (text.size() != end + 1 || text[end] != 'Z') {
+    return std::nullopt;
+  }
+  return std::chrono::system_clock::time_point{*date} + *clock + fraction;
+}
+
+std::optional<std::string> SinceBound(std::string_view text) {
+  if (!text.empty() && text.back() == 'Z') {
+    text.remove_suffix(1);
+  }
+  if (!Date(text)) {
+    return std::nullopt;
+  }
+  if (text.size() == 10) {
+    return std::string(text);
+  }
+  if (!At(text, 10, 'T') && !At(text, 10, ' ')) {
+    return std::nullopt;
+  }
+  const bool seconds = text.size() == 19;
+  if ((text.size() != 16 && !seconds) || !Clock(text, 11, seconds)) {
+    return std::nullopt;
+  }
+  std::string bound(text);
+  bound[10] = 'T';
+  return bound;
+}
+
+}  // namespace brintel::records

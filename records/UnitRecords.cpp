@@ -1,0 +1,211 @@
+#include "records/UnitRecords.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "records/Schema.h"
+#include "records/Timestamps.h"
+
+namespace brintel::records {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+
+std::string PrepareFolder(const std::filesystem::path& path, bool station) {
+  if (station && path.has_parent_path()) {
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error) {
+      throw RecordsError(path.string() + ": cannot make its folder: " + error.message());
+    }
+  }
+  return path.string();
+}
+
+int OpenFlags(bool station) {
+  return station ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
+}
+
+// A JSON array of UTF-8 names; empty when nothing was offered.
+std::string EncodeOffered(const std::vector<std::string>& offered) {
+  if (offered.empty()) {
+    return {};
+  }
+  return nlohmann::json(offered).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::vector<std::string> DecodeOffered(const std::string& text) {
+  if (text.empty()) {
+    return {};
+  }
+  const auto json = nlohmann::json::parse(text, nullptr, false);
+  if (!json.is_array()) {
+    return {text};  // edited by hand: keep what is there
+  }
+  std::vector<std::string> names;
+  for (const auto& name : json) {
+    names.push_back(name.is_string() ? name.get<std::string>() : name.dump());
+  }
+  return names;
+}
+
+void BindEnd(Statement& statement, const UnitRecord& record) {
+  const BlockCounts& counts = record.counts;
+  statement.Bind(1, record.endedAt.empty() ? UtcNow() : record.endedAt);
+  statement.Bind(2, record.deviceId);
+  statement.Bind(3, record.transferDeviceId);
+  statement.Bind(4, record.program);
+  statement.Bind(5, record.title);
+  statement.Bind(6, record.listUrl);
+  statement.Bind(7, record.outcome);
+  statement.Bind(8, EncodeOffered(record.offered));
+  statement.Bind(9, std::int64_t{counts.accepted});
+  statement.Bind(10, std::int64_t{counts.sentAgain()});
+  statement.Bind(11, std::int64_t{counts.retryAcknowledgements});
+  statement.Bind(12, std::int64_t{counts.wrongEchoes});
+  statement.Bind(13, std::int64_t{counts.echoSilences});
+  statement.Bind(14, std::int64_t{counts.acknowledgementSilences});
+  statement.Bind(15, std::int64_t{counts.identificationFailures});
+  statement.Bind(16, std::int64_t{counts.portsLost});
+  statement.Bind(17, record.version);
+  statement.Bind(18, record.id);
+}
+
+int Count(const Statement& statement, int column) {
+  return static_cast<int>(statement.Int(column));
+}
+
+}  // namespace
+
+UnitRecords::UnitRecords(const std::filesystem::path& path, bool station)
+    : db_(PrepareFolder(path, station), OpenFlags(station)) {
+  sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+  {
+    // Finalized before any transaction: a statement left running blocks COMMIT.
+    Statement journal(db_, "PRAGMA journal_mode = WAL");
+    if (!journal.Step() || journal.Text(0) != "wal") {
+      throw RecordsError(db_.path() + ": cannot use write-ahead logging");
+    }
+  }
+  // Two writes a unit: every commit may as well reach the disk.
+  db_.Exec("PRAGMA synchronous = FULL");
+  Migrate(db_, SchemaSteps());
+  if (station) {
+    WriteTransaction transaction(db_);
+    db_.Exec("UPDATE units SET outcome = 'interrupted' WHERE outcome = ''");
+    transaction.Commit();
+  }
+}
+
+UnitRecords UnitRecords::Open(const std::filesystem::path& path) {
+  return UnitRecords(path, true);
+}
+
+UnitRecords UnitRecords::OpenForReading(const std::filesystem::path& path) {
+  return UnitRecords(path, false);
+}
+
+std::int64_t UnitRecords::Begin(const UnitRecord& record) {
+  std::lock_guard lock(mutex_);
+  WriteTransaction transaction(db_);
+  Statement insert(
+      db_,
+      "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, "
+      "program, title, list_url, version) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  insert.Bind(1, std::int64_t{record.channel});
+  insert.Bind(2, record.port);
+  insert.Bind(3, record.startedAt.empty() ? UtcNow() : record.startedAt);
+  insert.Bind(4, record.deviceId);
+  insert.Bind(5, record.transferDeviceId);
+  insert.Bind(6, record.program);
+  insert.Bind(7, record.title);
+  insert.Bind(8, record.listUrl);
+  insert.Bind(9, record.version);
+  insert.Run();
+  const std::int64_t id = sqlite3_last_insert_rowid(db_.get());
+  transaction.Commit();
+  return id;
+}
+
+void UnitRecords::End(const UnitRecord& record) {
+  if (record.outcome.empty()) {
+    throw std::invalid_argument("unit " + std::to_string(record.id) + " ended without an outcome");
+  }
+  std::lock_guard lock(mutex_);
+  WriteTransaction transaction(db_);
+  Statement update(db_,
+                   "UPDATE units SET ended_at = ?1, device_id = ?2, transfer_device_id = ?3, "
+                   "program = ?4, title = ?5, list_url = ?6, outcome = ?7, offered = ?8, "
+                   "blocks = ?9, resends = ?10, retry_acknowledgements = ?11, wrong_echoes = ?12, "
+                   "echo_silences = ?13, acknowledgement_silences = ?14, "
+                   "identification_failures = ?15, ports_lost = ?16, version = ?17 WHERE id = ?18");
+  BindEnd(update, record);
+  update.Run();
+  if (sqlite3_changes(db_.get()) != 1) {
+    throw RecordsError(db_.path() + ": no unit " + std::to_string(record.id) + " to end");
+  }
+  transaction.Commit();
+}
+
+std::vector<UnitRecord> UnitRecords::Query(const UnitFilter& filter) const {
+  std::optional<std::string> since;
+  if (filter.since) {
+    since = SinceBound(*filter.since);
+    if (!since) {
+      throw std::invalid_argument("not a date or date-time: " + *filter.since);
+    }
+  }
+  std::lock_guard lock(mutex_);
+  Statement select(db_,
+                   "SELECT id, channel, port, started_at, ended_at, device_id, "
+                   "transfer_device_id, program, title, list_url, outcome, offered, blocks, "
+                   "retry_acknowledgements, wrong_echoes, echo_silences, "
+                   "acknowledgement_silences, identification_failures, ports_lost, version "
+                   "FROM units WHERE (?1 IS NULL OR started_at >= ?1) "
+                   "AND (?2 IS NULL OR device_id = ?2 OR transfer_device_id = ?2) "
+                   "ORDER BY started_at DESC, id DESC");
+  if (since) {
+    select.Bind(1, *since);
+  }
+  if (filter.deviceId) {
+    select.Bind(2, *filter.deviceId);
+  }
+  std::vector<UnitRecord> records;
+  while (select.Step()) {
+    UnitRecord& r = records.emplace_back();
+    r.id = select.Int(0);
+    r.channel = Count(select, 1);
+    r.port = select.Text(2);
+    r.startedAt = select.Text(3);
+    r.endedAt = select.Text(4);
+    r.deviceId = select.Text(5);
+    r.transferDeviceId = select.Text(6);
+    r.program = select.Text(7);
+    r.title = select.Text(8);
+    r.listUrl = select.Text(9);
+    r.outcome = select.Text(10);
+    r.offered = DecodeOffered(select.Text(11));
+    r.counts = {Count(select, 12), Count(select, 13), Count(select, 14), Count(select, 15),
+                Count(select, 16), Count(select, 17), Count(select, 18)};
+    r.version = select.Text(19);
+  }
+  return records;
+}
+
+std::filesystem::path DefaultHistoryPath() {
+  const std::filesystem::path file = std::filesystem::path("brintel") / "history.sqlite3";
+  // A relative XDG_DATA_HOME is to be ignored.
+  if (const char* data = std::getenv("XDG_DATA_HOME");
+      data != nullptr && std::filesystem::path(data).is_absolute()) {
+    return data / file;
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    return std::filesystem::path(home) / ".local" / "share" / file;
+  }
+  throw RecordsError("neither XDG_DATA_HOME nor HOME is set: give the records' file");
+}
+
+}  // namespace brintel::records

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "records/Sqlite.h"
+#include "records/UnitRecord.h"
+
+namespace brintel::records::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string name = (std::filesystem::temp_directory_path() / "brintel-records-XXXXXX").string();
+    path_ = mkdtemp(name.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline UnitRecord Unit(int channel, std::string deviceId, std::string startedAt) {
+  UnitRecord unit;
+  unit.channel = channel;
+  unit.port = "/dev/ttyUSB" + std::to_string(channel - 1);
+  unit.deviceId = std::move(deviceId);
+  unit.startedAt = std::move(startedAt);
+  return unit;
+}
+
+// The first column of the first row, read past the store.
+inline std::string ReadText(const std::filesystem::path& file, const char* sql) {
+  Database db(file.string(), SQLITE_OPEN_READWRITE);
+  Statement statement(db, sql);
+  return statement.Step() ? statement.Text(0) : "(no row)";
+}
+
+}  // namespace brintel::records::test
