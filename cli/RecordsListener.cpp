@@ -1,13 +1,10 @@
 #include "cli/RecordsListener.h"
 
-#include "records/UnitRecords.h"
-
 namespace brintel::cli {
 
 RecordsListener::RecordsListener(const std::string& path)
-    : store_(records::UnitRecords::Open(path.empty() ? records::DefaultHistoryPath() : path)) {}
-
-RecordsListener::~RecordsListener() = default;
+    : store_(records::UnitRecords::Open(path.empty() ? records::DefaultHistoryPath()
+                                                     : std::filesystem::path(path))) {}
 
 void RecordsListener::operator()(const RunEvent& event) {
   std::lock_guard lock(mutex_);
@@ -19,7 +16,7 @@ void RecordsListener::operator()(const RunEvent& event) {
       record.startedAt = IsoTime(event.at);
       record.deviceId = event.deviceId;
       record.version = BRINTEL_VERSION;
-      record.id = store_->Begin(record);
+      record.id = store_.Begin(record);
       open_[event.channel] = record;
       break;
     }
@@ -38,7 +35,7 @@ void RecordsListener::operator()(const RunEvent& event) {
       record.outcome = event.outcome;
       record.offered = event.offered;
       record.counts = event.counts;
-      store_->End(record);
+      store_.End(record);
       break;
     }
     default:

@@ -1,16 +1,12 @@
 #pragma once
 
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
 #include "cli/RunEvent.h"
 #include "records/UnitRecord.h"
-
-namespace brintel::records {
-class UnitRecords;
-}
+#include "records/UnitRecords.h"
 
 namespace brintel::cli {
 
@@ -21,12 +17,11 @@ class RecordsListener {
   // Opens the file (the default history file when empty); throws with the
   // reason when it cannot.
   explicit RecordsListener(const std::string& path);
-  ~RecordsListener();
 
   void operator()(const RunEvent& event);
 
  private:
-  std::unique_ptr<records::UnitRecords> store_;
+  records::UnitRecords store_;
   std::mutex mutex_;
   std::map<int, records::UnitRecord> open_;  // by channel
 };
