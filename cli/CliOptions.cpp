@@ -38,8 +38,7 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
                "answered at once (give --program, or --yes for the first program)");
 
   CLI::App* station = app.add_subcommand(
-      "station",
-      "Upgrade display after display on several adapters at once, recording every unit");
+      "station", "Upgrade display after display on several adapters at once, recording every unit");
   StationOptions& s = options.station;
   station
       ->add_option("--port", s.ports,
@@ -68,8 +67,7 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   HistoryOptions& h = options.history;
   history->add_option("--db", h.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
       ->type_name("FILE");
-  history->add_option("--since", h.since, "Units started on or after this date")
-      ->type_name("DATE");
+  history->add_option("--since", h.since, "Units started on or after this date")->type_name("DATE");
   history->add_option("--device", h.device, "Units of this display")->type_name("ID");
   CLI::Option* csv = history->add_flag("--csv", h.csv, "RFC 4180 CSV with a header line");
   history->add_flag("--json", h.json, "One JSON object a line")->excludes(csv);

@@ -1,12 +1,11 @@
 #include "cli/StationChannel.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <thread>
 
+#include "cli/UnitWatch.h"
 #include "device/IdentityFrame.h"
 #include "device/SerialLink.h"
-#include "engine/Messages.h"
 
 namespace brintel::cli {
 namespace {
@@ -20,15 +19,12 @@ constexpr auto kGoneAfter = 2s;
 constexpr auto kProbeEvery = 200ms;
 constexpr auto kReplyWithin = 100ms;
 
-bool Shown(const std::vector<std::string>& messages, const char* text) {
-  return std::find(messages.begin(), messages.end(), text) != messages.end();
-}
-
 }  // namespace
 
 StationChannel::StationChannel(Settings settings, RunListener listener)
     : settings_(std::move(settings)),
-      host_({.channel = settings_.channel, .program = settings_.program,
+      host_({.channel = settings_.channel,
+             .program = settings_.program,
              .address = settings_.address},
             std::move(listener)),
       port_(PosixSerialPort::Options{.fixedPorts = {settings_.port}}),
@@ -50,73 +46,23 @@ void StationChannel::Run(const std::atomic<bool>& stop) {
 
 bool StationChannel::RunUnit(const std::atomic<bool>& stop) {
   host_.BeginUnit();
-  reachedTransfer_ = false;
-  bool started = false;
-  const auto startedAt = Clock::now();
-  std::string transferId;
-  const UpgradeEngine& engine = run_.engine();
-  const UpgradeRun::Ending ending = run_.Run(
-      [&] { return stop.load() || refused_; },
-      [&] {
-        if (!started && engine.phase() != PHASE_SEARCH) {
-          if (settings_.admitUnit && !settings_.admitUnit()) {
-            refused_ = true;
-            return;
-          }
-          started = true;
-          RunEvent event = RunEvent::Of(RunEvent::Kind::kUnitStarted);
-          event.port = settings_.port;
-          event.deviceId = engine.link().deviceId();
-          host_.Emit(std::move(event));
-        }
-        reachedTransfer_ = reachedTransfer_ || engine.phase() == PHASE_TRANSFER;
-        if (transferId.empty() && run_.Writing()) {
-          transferId = engine.link().deviceId();
-        }
-      });
-  if (!started) {
+  UnitWatch unit(run_, host_);
+  const UpgradeRun::Ending ending = run_.Run([&] { return stop.load() || refused_; },
+                                             [&] {
+                                               if (!unit.AfterTick()) {
+                                                 return;
+                                               }
+                                               if (settings_.admitUnit && !settings_.admitUnit()) {
+                                                 refused_ = true;
+                                                 return;
+                                               }
+                                               host_.Emit(unit.Started());
+                                             });
+  if (!unit.started() || refused_) {
     return false;
   }
-  RunEvent end = RunEvent::Of(RunEvent::Kind::kUnitEnded);
-  end.port = settings_.port;
-  end.outcome = Outcome(ending, stop.load());
-  end.counts = engine.link().counts();
-  end.seconds = std::chrono::duration<double>(Clock::now() - startedAt).count();
-  end.transferDeviceId = transferId;
-  end.program = host_.program();
-  end.title = host_.title();
-  const std::string& url = engine.requestUrl();
-  end.listUrl = url.substr(0, url.find("&type="));
-  end.offered = host_.offered();
-  host_.Emit(std::move(end));
+  host_.Emit(unit.Ended(ending, stop.load()));
   return true;
-}
-
-std::string StationChannel::Outcome(UpgradeRun::Ending ending, bool stopped) const {
-  const std::vector<std::string>& shown = host_.messages();
-  if (run_.engine().completed()) {
-    return "completed";
-  }
-  if (stopped || ending == UpgradeRun::Ending::kInterrupted) {
-    return "stopped";
-  }
-  if (ending == UpgradeRun::Ending::kDisplaySilent || Shown(shown, messages::kStopMidwayHint)) {
-    return "port-lost";
-  }
-  if (host_.refusal() == RunHost::Refusal::kUnknownProgram) {
-    return "program-not-offered";
-  }
-  if (Shown(shown, messages::kProgramError) || Shown(shown, messages::kFail)) {
-    return "server-error";
-  }
-  if (Shown(shown, messages::kNoList)) {
-    return "list-refused";
-  }
-  if (Shown(shown, messages::kNoPackage)) {
-    return "package-refused";
-  }
-  // The package came whole, but for another display: dropped without a word.
-  return !reachedTransfer_ && !host_.program().empty() ? "other-device" : "stopped";
 }
 
 void StationChannel::WaitUntilGone(const std::atomic<bool>& stop) {

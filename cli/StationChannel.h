@@ -39,7 +39,6 @@ class StationChannel {
   // One unit: the run, from the search for a display to its end. False when
   // no display was found before the station stopped.
   bool RunUnit(const std::atomic<bool>& stop);
-  std::string Outcome(UpgradeRun::Ending ending, bool stopped) const;
   // After a unit the display may stay plugged in: wait until its port is gone
   // or it has answered no probe for a while, so it is not upgraded twice.
   void WaitUntilGone(const std::atomic<bool>& stop);
@@ -52,7 +51,6 @@ class StationChannel {
   IconvGbkDecoder gbk_;
   UpgradeRun run_;
   bool refused_ = false;  // the station wanted no more units
-  bool reachedTransfer_ = false;
 };
 
 }  // namespace brintel::cli

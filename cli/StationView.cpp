@@ -10,20 +10,42 @@ namespace {
 
 constexpr int kBarWidth = 20;
 
-// Cuts at a character boundary of UTF-8 counting each character as one
-// column; wide characters may overrun a little, which a redraw survives.
+// East Asian wide characters take two columns: the Chinese prompts above all.
+int Columns(char32_t c) {
+  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                    (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                    (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                    (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+  return wide ? 2 : 1;
+}
+
+// Cuts UTF-8 text at a character boundary so that it takes at most `columns`
+// columns: a redrawn line must never wrap.
 std::string CutToColumns(const std::string& text, int columns) {
-  int seen = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if ((byte & 0xC0) != 0x80) {
-      if (seen == columns) {
-        return text.substr(0, i);
-      }
-      ++seen;
+  int used = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
+    used += Columns(c);
+    if (used > columns) {
+      return text.substr(0, i);
+    }
+    i += length;
   }
   return text;
+}
+
+// By-path names are long and alike up to their end: the end tells the hub's
+// sockets apart.
+std::string ShortPort(const std::string& port) {
+  constexpr std::size_t kMost = 20;
+  const std::string name = port.substr(port.find_last_of('/') + 1);
+  return name.size() <= kMost ? name : "~" + name.substr(name.size() - (kMost - 1));
 }
 
 }  // namespace
@@ -112,9 +134,8 @@ void StationView::PrintEvent(const RunEvent& event) {
     case RunEvent::Kind::kUnitEnded: {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.1f", event.seconds);
-      line += "unit " + event.outcome + ": " + std::to_string(event.counts.accepted) +
-              " blocks, " + std::to_string(event.counts.sentAgain()) + " sent again, " + seconds +
-              " s";
+      line += "unit " + event.outcome + ": " + std::to_string(event.counts.accepted) + " blocks, " +
+              std::to_string(event.counts.sentAgain()) + " sent again, " + seconds + " s";
       break;
     }
   }
@@ -136,8 +157,9 @@ void StationView::Redraw() {
 
 std::string StationView::ChannelLine(const Channel& channel) const {
   const int filled = channel.blocks * kBarWidth / BLOCK_COUNT;
-  std::string line = channel.port + " " + (channel.deviceId.empty() ? "-" : channel.deviceId) +
-                     " [" + std::string(static_cast<std::size_t>(filled), '#') +
+  std::string line = ShortPort(channel.port) + " " +
+                     (channel.deviceId.empty() ? "-" : channel.deviceId) + " [" +
+                     std::string(static_cast<std::size_t>(filled), '#') +
                      std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
                      std::to_string(channel.blocks * 100 / BLOCK_COUNT) + "%";
   if (channel.blocks > 1 && channel.blocks < BLOCK_COUNT) {

@@ -7,11 +7,12 @@
 #include <iostream>
 #include <memory>
 
-#include "cli/CliOptions.h"
 #include "cli/ChannelHost.h"
+#include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
 #include "cli/JsonEventWriter.h"
 #include "cli/TracingSerialPort.h"
+#include "cli/UnitWatch.h"
 #include "cli/UpgradeRun.h"
 #include "device/posix/PosixSerialPort.h"
 #include "server/posix/CurlHttpClient.h"
@@ -77,11 +78,11 @@ int main(int argc, char** argv) {
   ChannelHost channelHost({.channel = 1, .program = options.program, .address = options.address},
                           [&json](const RunEvent& event) { json(event); });
   ConsoleHost console({.liveLine = isatty(STDOUT_FILENO) != 0,
-                    .canAsk = isatty(STDIN_FILENO) != 0,
-                    .yes = options.yes,
-                    .list = options.list,
-                    .program = options.program,
-                    .address = options.address},
+                       .canAsk = isatty(STDIN_FILENO) != 0,
+                       .yes = options.yes,
+                       .list = options.list,
+                       .program = options.program,
+                       .address = options.address},
                       std::cout, std::cerr, std::cin);
   RunHost& host = options.json && !options.list ? static_cast<RunHost&>(channelHost) : console;
   PosixSerialPort serial(PosixSerialPort::Options{.fixedPorts = options.ports});
@@ -101,8 +102,19 @@ int main(int argc, char** argv) {
   }
   UpgradeRun run(host, *port, http, gbk, settings);
 
+  // With --json the run is reported as one unit, as a station channel's are.
+  const bool reportUnit = &host == &channelHost;
+  UnitWatch unit(run, channelHost);
   CatchInterrupts();
-  const UpgradeRun::Ending ending = run.Run([] { return interrupted != 0; });
+  const UpgradeRun::Ending ending = run.Run([] { return interrupted != 0; },
+                                            [&] {
+                                              if (reportUnit && unit.AfterTick()) {
+                                                channelHost.Emit(unit.Started());
+                                              }
+                                            });
+  if (reportUnit && unit.started()) {
+    channelHost.Emit(unit.Ended(ending, interrupted != 0));
+  }
   console.Finish();
   return run.ExitStatus(interrupted != 0 ? UpgradeRun::Ending::kInterrupted : ending);
 }

@@ -7,8 +7,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <cwchar>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "Subprocess.h"
@@ -68,23 +71,28 @@ class Station : public ::testing::Test {
   }
   // A bench on socket `name` with these units, one after another.
   sim::DisplayBench& Bench(const std::string& name, std::vector<sim::BenchUnit> units,
-                           std::chrono::milliseconds stay = 2500ms) {
+                           std::chrono::milliseconds stay = 2500ms, unsigned baud = 0) {
     sim::BenchOptions options;
     options.linkPath = (dir / name).string();
     options.units = std::move(units);
     options.stayAfterCompletion = stay;
     options.gap = 300ms;
-    options.leaveAfter = 8000ms;
+    options.leaveAfter = baud != 0 ? 60000ms : 8000ms;
+    options.baud = baud;
     benches.push_back(std::make_unique<sim::DisplayBench>(options));
     benches.back()->Start();
     return *benches.back();
   }
   std::vector<std::string> Command(const std::vector<std::string>& sockets, int units,
                                    const std::string& program = "标准版") {
-    std::vector<std::string> argv = {BRINTEL_CLI, "station", "--program", program, "--db", db,
-                                     "--server",
-                                     server->Host() + ":" + std::to_string(server->Port()),
-                                     "--units", std::to_string(units)};
+    return Upgrade(sockets, program, {"station", "--db", db, "--units", std::to_string(units)});
+  }
+  // brintel-cli with these arguments, the server and --port for each socket.
+  std::vector<std::string> Upgrade(const std::vector<std::string>& sockets,
+                                   const std::string& program, std::vector<std::string> argv) {
+    argv.insert(argv.begin(), BRINTEL_CLI);
+    argv.insert(argv.end(), {"--program", program, "--server",
+                             server->Host() + ":" + std::to_string(server->Port())});
     for (const std::string& socket : sockets) {
       argv.insert(argv.end(), {"--port", (dir / socket).string()});
     }
@@ -213,12 +221,124 @@ TEST_F(Station, KilledMidTransferLeavesASoundFileAndAnInterruptedUnit) {
     EXPECT_EQ(station.Wait(10s), 128 + SIGKILL);
   }
   EXPECT_EQ(ReadUnits(db, "PRAGMA integrity_check").at(0).begin()->second, "ok");
+  {
+    Subprocess again(Command({"a"}, 1));
+    ASSERT_TRUE(again.ReadUntil([](const std::string& out) { return !out.empty(); }, 20s));
+    again.Signal(SIGINT);
+    EXPECT_EQ(again.Wait(20s), 130) << again.err();
+  }
   Subprocess history({BRINTEL_CLI, "history", "--db", db, "--csv"});
   ASSERT_EQ(history.Wait(20s), 0) << history.err();
   const std::vector<Row> rows = ReadUnits(db);
-  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_GE(rows.size(), 1u);
   EXPECT_EQ(rows[0].at("outcome"), "interrupted");
   EXPECT_NE(history.out().find("interrupted"), std::string::npos) << history.out();
+}
+
+// Every line on stdout is one JSON object, whatever the server's texts hold.
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream stream(out);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(nlohmann::json::parse(line));  // throws, failing the test, on anything else
+    EXPECT_TRUE(lines.back().contains("channel") && lines.back().contains("time")) << line;
+  }
+  return lines;
+}
+
+std::vector<nlohmann::json> Events(const std::vector<nlohmann::json>& lines,
+                                   const std::string& kind) {
+  std::vector<nlohmann::json> events;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(events),
+               [&](const nlohmann::json& line) { return line.at("event") == kind; });
+  return events;
+}
+
+// Ctrl-C mid-transfer stops every channel: each unit is recorded as stopped,
+// and --json kept stdout for its objects alone.
+TEST_F(Station, InterruptStopsEveryChannelAndJsonIsAllThatReachesStdout) {
+  Bench("a", {Unit("1027262514131211")}, 2500ms, 9600);
+  Bench("b", {Unit("2027262514131211")}, 2500ms, 9600);
+  std::vector<std::string> argv = Command({"a", "b"}, 2);
+  argv.push_back("--json");
+  Subprocess station(argv);
+  ASSERT_TRUE(station.ReadUntil(
+      [](const std::string& out) {
+        return out.find(R"("blocks":2,"channel":1)") != std::string::npos &&
+               out.find(R"("blocks":2,"channel":2)") != std::string::npos;
+      },
+      30s))
+      << station.out() << station.err();
+  station.Signal(SIGINT);
+  ASSERT_EQ(station.Wait(20s), 130) << station.err();
+
+  const std::vector<nlohmann::json> lines = JsonLines(station.out());
+  const std::vector<nlohmann::json> ended = Events(lines, "unit-ended");
+  ASSERT_EQ(ended.size(), 2u) << station.out();
+  for (const nlohmann::json& unit : ended) {
+    EXPECT_EQ(unit.at("outcome"), "stopped");
+    EXPECT_GE(unit.at("counts").at("accepted").get<int>(), 2);
+  }
+  EXPECT_EQ(Events(lines, "unit-started").size(), 2u);
+  EXPECT_FALSE(Events(lines, "status").empty());
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.at("outcome"), "stopped");
+    EXPECT_FALSE(row.at("ended_at").empty());
+  }
+  for (const auto& bench : benches) {
+    EXPECT_EQ(bench->Results().at(0).counters.programsCompleted, 0u);
+  }
+}
+
+// A single run with --json reports its unit as a station channel does.
+TEST_F(Station, ASingleRunWithJsonEndsWithItsUnit) {
+  Bench("a", {Unit("1027262514131211")});
+  Subprocess run(Upgrade({"a"}, "标准版", {"--json"}));
+  ASSERT_EQ(run.Wait(60s), 0) << run.out() << run.err();
+  const std::vector<nlohmann::json> lines = JsonLines(run.out());
+  ASSERT_FALSE(lines.empty());
+  const nlohmann::json& last = lines.back();
+  EXPECT_EQ(last.at("event"), "unit-ended");
+  EXPECT_EQ(last.at("outcome"), "completed");
+  EXPECT_EQ(last.at("counts").at("accepted"), 70);
+  EXPECT_EQ(last.at("program"), "标准版");
+  EXPECT_EQ(Events(lines, "progress").size(), 70u);
+  EXPECT_EQ(Events(lines, "message").at(0).at("caption"), "No error");
+  ExpectWrittenOnce(benches[0]->Results().at(0), Expected(kStandardGbk));
+}
+
+// The columns a line takes on the terminal, as the C library counts them.
+int TerminalColumns(const std::string& utf8) {
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  std::wstring wide(utf8.size() + 1, L'\0');
+  const std::size_t length = std::mbstowcs(wide.data(), utf8.c_str(), wide.size());
+  EXPECT_NE(length, static_cast<std::size_t>(-1)) << "not UTF-8: " << utf8;
+  return length == static_cast<std::size_t>(-1) ? 1000 : wcswidth(wide.c_str(), length);
+}
+
+// On an 80-column terminal each channel keeps one line, redrawn in place and
+// never wrapped (the Chinese prompts take two columns a character).
+TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
+  Bench("a", {Unit("1027262514131211")});
+  Bench("b", {Unit("2027262514131211")});
+  Subprocess station(Command({"a", "b"}, 2), Subprocess::Terminal{.columns = 80});
+  ASSERT_EQ(station.Wait(60s), 0) << station.out();
+  const std::string& screen = station.out();
+  EXPECT_NE(screen.find("\033[3A"), std::string::npos) << "two channels and the totals redrawn";
+  std::vector<std::string> drawn;
+  for (std::size_t at = screen.find("\r\033[K"); at != std::string::npos;
+       at = screen.find("\r\033[K", at + 1)) {
+    const std::size_t begin = at + 4;
+    drawn.push_back(screen.substr(begin, screen.find_first_of("\r\n", begin) - begin));
+    EXPECT_LT(TerminalColumns(drawn.back()), 80) << drawn.back();
+  }
+  ASSERT_GE(drawn.size(), 3u);
+  const std::vector<std::string> last(drawn.end() - 3, drawn.end());
+  EXPECT_EQ(last[0].rfind("a 1027262514131211 [####################] 100%", 0), 0u) << last[0];
+  EXPECT_EQ(last[1].rfind("b 2027262514131211 [####################] 100%", 0), 0u) << last[1];
+  EXPECT_EQ(last[2].rfind("units: 2 completed, 0 failed, ", 0), 0u) << last[2];
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,11 +20,31 @@ Subprocess::Subprocess(const std::vector<std::string>& argv) {
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  outFd_ = outPipe[0];
+  errFd_ = errPipe[0];
+  Spawn(argv, outPipe[1], errPipe[1]);
+}
+
+Subprocess::Subprocess(const std::vector<std::string>& argv, Terminal terminal) {
+  int slave = -1;
+  winsize size{};
+  size.ws_col = terminal.columns;
+  size.ws_row = terminal.rows;
+  if (openpty(&outFd_, &slave, nullptr, nullptr, &size) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  fcntl(outFd_, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  Spawn(argv, slave, slave);
+}
+
+// Takes over the child's ends of its stdout and stderr.
+void Subprocess::Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  posix_spawn_file_actions_adddup2(&actions, errFd, 2);
   std::vector<char*> args;
   for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
@@ -31,10 +52,10 @@ Subprocess::Subprocess(const std::vector<std::string>& argv) {
   args.push_back(nullptr);
   const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  outFd_ = outPipe[0];
-  errFd_ = errPipe[0];
+  close(outFd);
+  if (errFd != outFd) {
+    close(errFd);
+  }
   if (rc != 0) {
     throw std::runtime_error("cannot start " + argv[0]);
   }
@@ -46,7 +67,9 @@ Subprocess::~Subprocess() {
     waitpid(pid_, nullptr, 0);
   }
   close(outFd_);
-  close(errFd_);
+  if (errFd_ >= 0) {
+    close(errFd_);
+  }
 }
 
 bool Subprocess::Pump(int timeoutMs) {

@@ -14,7 +14,15 @@ namespace brintel::testing {
 // running then is killed and reported as timed out.
 class Subprocess {
  public:
+  // A pseudo-terminal of this size as the child's stdout and stderr, both read
+  // into out(); stdin stays /dev/null.
+  struct Terminal {
+    unsigned short columns = 80;
+    unsigned short rows = 24;
+  };
+
   explicit Subprocess(const std::vector<std::string>& argv);
+  Subprocess(const std::vector<std::string>& argv, Terminal terminal);
   ~Subprocess();
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
@@ -34,6 +42,7 @@ class Subprocess {
   const std::string& err() const { return err_; }
 
  private:
+  void Spawn(const std::vector<std::string>& argv, int outFd, int errFd);
   bool Pump(int timeoutMs);
 
   pid_t pid_ = -1;
