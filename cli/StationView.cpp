@@ -27,7 +27,10 @@ std::string CutToColumns(const std::string& text, int columns) {
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    char32_t c = lead;
+    if (length > 1) {
+      c &= 0x3Fu >> (length - 1);
+    }
     for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
       c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
