@@ -15,9 +15,10 @@ using Pause = std::function<void(int milliseconds)>;
 inline constexpr int SEND_RETRY_LIMIT_MS = 1000;
 
 // Writes one byte. A refused write is retried with the line's error state
-// cleared (a line error makes the driver refuse writes until then); after about
-// SEND_RETRY_LIMIT_MS of refusals, or with no port open, returns false: the
-// port is lost.
+// cleared (a line error makes the driver refuse writes until then), pausing
+// 1 ms between tries; after SEND_RETRY_LIMIT_MS of refusals on a steady clock
+// (or that many pauses, whichever comes first), or with no port open, returns
+// false: the port is lost.
 bool SendByte(SerialPort& port, std::uint8_t byte, const Pause& pause);
 
 // Discards the bytes queued now and tells how many. Bounded, so a device that

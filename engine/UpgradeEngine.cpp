@@ -74,15 +74,19 @@ void UpgradeEngine::RequestProgramList() {
   host_.WriteControls(statusText_, serverAddress_);
 
   // A key the transfer cannot cycle through (empty, or over 32 bytes) makes
-  // the list as useless as one without a separator.
+  // the list as useless as one without a separator; so does a list too long
+  // to choose from.
   const std::optional<std::string> key = ListKey(responseText_);
-  if (!key || !IsUsableListKey(*key)) {
+  std::vector<std::string> names;
+  if (key && IsUsableListKey(*key) && responseText_.size() <= LIST_TEXT_MAX) {
+    names = SplitProgramNames(responseText_);
+  }
+  if (names.empty() || names.size() > LIST_NAMES_MAX) {
     host_.ShowMessage(messages::kNoList, messages::kCaptionError);
     ResetToIdle();
     return;
   }
 
-  const std::vector<std::string> names = SplitProgramNames(responseText_);
   listKey_ = *key;
   std::vector<std::string> shownNames;
   shownNames.reserve(names.size());

@@ -12,6 +12,12 @@ namespace brintel {
 // cycled through, so it must hold 1 to 32 bytes.
 inline constexpr std::size_t LIST_KEY_MAX = 32;
 
+// A list longer than this, or with more names, is refused like one without a
+// "_": no person picks from thousands of names, and showing them would hold
+// the window for minutes.
+inline constexpr std::size_t LIST_TEXT_MAX = std::size_t{1} << 20;
+inline constexpr std::size_t LIST_NAMES_MAX = 4096;
+
 // "http://HOST/cargetnameplovix.asp?id=ID" with the default server, or
 // "http://ADDRESS:82/getnameplovix.asp?id=ID" when the address box holds any
 // text at all (blanks included).

@@ -155,6 +155,7 @@ CURLcode Configure(CURL* handle, const CurlHttpClient::Options& options, const s
   set(CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
   set(CURLOPT_CONNECTTIMEOUT_MS, ToCurlMillis(options.connectTimeout));
+  set(CURLOPT_TIMEOUT_MS, ToCurlMillis(options.totalTimeout));
   // The body is handed over exactly as sent; the core does its own cleaning.
   set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
   // Refuses early when the announced length is already too large; OnBody
@@ -171,14 +172,17 @@ CURLcode Configure(CURL* handle, const CurlHttpClient::Options& options, const s
 }
 
 // Runs the transfer until curl is done with it. Driven through the multi
-// interface so that the stall time-out can be checked to the millisecond;
-// curl's own low-speed check counts whole seconds. Nothing when curl finished,
-// whether or not the transfer succeeded.
+// interface so that the stall time-out and the deadline can be checked to the
+// millisecond; curl's own low-speed check counts whole seconds. Nothing when
+// curl finished, whether or not the transfer succeeded.
 std::optional<HttpResponse> Drive(CURLM* multi, Transfer& transfer,
-                                  std::chrono::milliseconds stallTimeout) {
+                                  const CurlHttpClient::Options& options) {
   using Outcome = HttpResponse::Outcome;
-  const auto stall = std::max(stallTimeout, std::chrono::milliseconds{1});
+  using std::chrono::milliseconds;
+  const auto stall = std::max(options.stallTimeout, milliseconds{1});
+  const auto total = std::max(options.totalTimeout, milliseconds{1});
   transfer.lastByte = Clock::now();
+  const auto deadline = transfer.lastByte + total;
   int running = 1;
   while (true) {
     const CURLMcode performed = curl_multi_perform(multi, &running);
@@ -188,12 +192,17 @@ std::optional<HttpResponse> Drive(CURLM* multi, Transfer& transfer,
     if (running == 0) {
       return std::nullopt;
     }
-    const auto idle = Clock::now() - transfer.lastByte;
+    const auto now = Clock::now();
+    const auto idle = now - transfer.lastByte;
     if (idle >= stall) {
       return Failure(Outcome::kInternetError,
                      "no data from the server for " + std::to_string(stall.count()) + " ms");
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(stall - idle);
+    if (now >= deadline) {
+      return Failure(Outcome::kInternetError,
+                     "no complete reply within " + std::to_string(total.count()) + " ms");
+    }
+    const auto left = std::chrono::ceil<milliseconds>(std::min(stall - idle, deadline - now));
     const CURLMcode polled =
         curl_multi_poll(multi, nullptr, 0, static_cast<int>(left.count()), nullptr);
     if (polled != CURLM_OK) {
@@ -261,7 +270,7 @@ HttpResponse CurlHttpClient::Get(const std::string& url) {
   if (!attachment.attached()) {
     return Failure(Outcome::kNotOpened, "libcurl refused the request handle");
   }
-  if (std::optional<HttpResponse> failure = Drive(multi.get(), transfer, options_.stallTimeout)) {
+  if (std::optional<HttpResponse> failure = Drive(multi.get(), transfer, options_)) {
     return std::move(*failure);
   }
   return Verdict(multi.get(), easy.get(), transfer);

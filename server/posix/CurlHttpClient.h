@@ -20,6 +20,8 @@ class CurlHttpClient final : public HttpClient {
     // The request is abandoned when no byte of the reply has arrived for this
     // long, counted from the start of the request.
     std::chrono::milliseconds stallTimeout{30'000};
+    // The whole request, however steadily the server trickles its reply.
+    std::chrono::milliseconds totalTimeout{60'000};
     // A body longer than this fails the request instead of growing in memory.
     std::size_t maxBodyBytes = std::size_t{16} << 20;
     // True: the proxy settings of the environment (http_proxy, no_proxy, ...)
@@ -30,7 +32,7 @@ class CurlHttpClient final : public HttpClient {
   explicit CurlHttpClient(Options options);
 
   // Blocks until the whole body is read or the request fails; bounded by the
-  // two time-outs. Redirects are followed (at most 10). Bytes that cannot stand
+  // three time-outs. Redirects are followed (at most 10). Bytes that cannot stand
   // in a URL as they are (blanks, control bytes) are percent-escaped in the
   // path and query; everything else, escapes and 8-bit bytes included, is sent
   // unchanged. Any failure once curl has the request, a URL it refuses

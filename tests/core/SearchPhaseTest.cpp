@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "EngineHarness.h"
+#include "device/SerialLink.h"
 #include "engine/Messages.h"
 
 namespace brintel::testing {
@@ -191,6 +195,23 @@ TEST_F(SearchPhase, PortWhoseWritesKeepFailingIsGivenUpWithinAboutASecond) {
   EXPECT_LE(h.pausedMs, SEND_RETRY_LIMIT_MS + 10);
   EXPECT_GT(h.port.clearErrors, 0);
   EXPECT_TRUE(h.host.messages.empty());
+}
+
+// Windows' Sleep(1) lasts up to 15.6 ms: 1000 such pauses would hold the
+// window 16 s. The bound is the time passed, whatever one pause takes.
+TEST_F(SearchPhase, SendByteGivesUpAfterAboutASecondHoweverLongOnePauseLasts) {
+  h.port.ports = {"COM1"};
+  ASSERT_TRUE(h.port.OpenPort("COM1"));
+  h.port.writesFail = true;
+  int pauses = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(SendByte(h.port, PROBE_BYTE, [&pauses](int) {
+    ++pauses;
+    std::this_thread::sleep_for(std::chrono::milliseconds(16));
+  }));
+  EXPECT_GE(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(SEND_RETRY_LIMIT_MS));
+  EXPECT_LE(pauses, SEND_RETRY_LIMIT_MS / 16 + 1);
 }
 
 TEST_F(SearchPhase, WriteRefusedUntilTheErrorIsClearedStillGoesOut) {

@@ -5,6 +5,7 @@
 
 #include "EngineHarness.h"
 #include "engine/Messages.h"
+#include "server/ProgramList.h"
 
 namespace brintel::testing {
 namespace {
@@ -39,6 +40,15 @@ class ServerPhases : public ::testing::Test {
     EXPECT_FALSE(h.port.IsOpen());
   }
 };
+
+// "K_N0_N1_..." with this many names.
+std::string NameList(std::size_t names) {
+  std::string list = "K";
+  for (std::size_t i = 0; i < names; ++i) {
+    list += "_N" + std::to_string(i);
+  }
+  return list;
+}
 
 TEST_F(ServerPhases, ListChoiceAndPackageLeadIntoTheTransfer) {
   FindDisplay(h);
@@ -102,6 +112,12 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
       {"key over 32 bytes",
        {HttpResponse::Outcome::kBody, std::string(33, 'k') + "_A", {}},
        {kNoListMsg}},
+      {"one byte over the list's limit",
+       {HttpResponse::Outcome::kBody, "K_" + std::string(LIST_TEXT_MAX - 1, 'A'), {}},
+       {kNoListMsg}},
+      {"one name too many",
+       {HttpResponse::Outcome::kBody, NameList(LIST_NAMES_MAX + 1), {}},
+       {kNoListMsg}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -117,6 +133,19 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
     EXPECT_EQ(fresh.engine.phase(), PHASE_SEARCH);
     EXPECT_FALSE(fresh.host.timerRunning);
     EXPECT_EQ(fresh.host.statusControl, "");
+  }
+}
+
+TEST_F(ServerPhases, ListsAtTheirLimitsAreOffered) {
+  for (const std::string& list :
+       {"K_" + std::string(LIST_TEXT_MAX - 2, 'A'), NameList(LIST_NAMES_MAX)}) {
+    EngineHarness fresh;
+    FindDisplay(fresh);
+    fresh.http.responses[kListUrl] = {HttpResponse::Outcome::kBody, list, {}};
+    fresh.Tick();
+    ASSERT_EQ(fresh.host.choices.size(), 1u);
+    EXPECT_EQ(fresh.host.choices[0].size(), SplitProgramNames(list).size());
+    EXPECT_EQ(fresh.engine.listKey(), "K");
   }
 }
 

@@ -38,6 +38,7 @@ CurlHttpClient::Options TestOptions() {
   options.userAgent = "brintel-cli";
   options.connectTimeout = milliseconds{1000};
   options.stallTimeout = milliseconds{1000};
+  options.totalTimeout = milliseconds{5000};
   options.useEnvironmentProxy = false;
   return options;
 }
@@ -313,6 +314,27 @@ TEST_F(CurlHttpClientFailureTest, SlowSteadyReplyIsNotAStall) {
   ASSERT_EQ(response.outcome, Outcome::kBody) << response.detail;
   EXPECT_EQ(response.body, "abcdefgh");
   EXPECT_GE(elapsed_, milliseconds{300});
+}
+
+// A byte every 100 ms never stalls, but the request has a deadline in all;
+// so has a silent server whose stall time-out is longer than it.
+TEST_F(CurlHttpClientFailureTest, TricklingOrSilentServerEndsAtTheRequestsDeadline) {
+  EXPECT_EQ(CurlHttpClient::Options{}.totalTimeout, milliseconds{60'000});
+  std::vector<std::string> pieces = {"HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n"};
+  pieces.resize(41, "x");
+  RawHttpServer trickle(pieces, milliseconds{100});
+  LoopbackSocket silent;
+  silent.Listen(8);
+  CurlHttpClient::Options options = TestOptions();
+  options.stallTimeout = milliseconds{5000};
+  options.totalTimeout = milliseconds{700};
+  for (const int port : {trickle.port(), silent.port()}) {
+    const HttpResponse response = TimedGet(options, Loopback(port, "/list"));
+    EXPECT_EQ(response.outcome, Outcome::kInternetError);
+    EXPECT_THAT(response.body, IsEmpty());
+    EXPECT_GE(elapsed_, milliseconds{700});
+    EXPECT_LT(elapsed_, milliseconds{3000}) << "the trickle takes 4 s";
+  }
 }
 
 TEST_F(CurlHttpClientFailureTest, ConnectionDroppedMidBodyIsNeverABody) {
