@@ -19,14 +19,4 @@ std::uint8_t PermuteByte(std::uint8_t value) {
   return out;
 }
 
-std::uint8_t UnpermuteByte(std::uint8_t value) {
-  std::uint8_t moved = 0;
-  for (int bit = 0; bit < 8; ++bit) {
-    if (value & (1u << kTarget[bit])) {
-      moved = static_cast<std::uint8_t>(moved | (1u << bit));
-    }
-  }
-  return static_cast<std::uint8_t>(moved ^ kInvertMask);
-}
-
 }  // namespace brintel

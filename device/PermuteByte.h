@@ -8,7 +8,4 @@ namespace brintel {
 // move bit 0->7, 1->1, 2->2, 3->4, 4->3, 5->6, 6->0, 7->5. A bijection.
 std::uint8_t PermuteByte(std::uint8_t value);
 
-// The inverse, as the display applies it.
-std::uint8_t UnpermuteByte(std::uint8_t value);
-
 }  // namespace brintel

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <utility>
 
-#include "device/PermuteByte.h"
+#include "sim/display/LineUnscrambling.h"
 
 namespace brintel::sim {
 namespace {
@@ -212,7 +212,7 @@ void DisplayProtocol::AcceptBlock(Reaction& reaction) {
   const std::size_t segmentStart =
       BLOCK_SIZE * static_cast<std::size_t>(BLOCK_COUNT - 1 - accepted_);
   for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
-    program_[segmentStart + (BLOCK_SIZE - 1 - k)] = UnpermuteByte(block_[k]);
+    program_[segmentStart + (BLOCK_SIZE - 1 - k)] = UnscrambleByte(block_[k]);
   }
   reaction.bytes.push_back(BLOCK_ACCEPT);
   ++accepted_;

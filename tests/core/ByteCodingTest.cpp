@@ -10,6 +10,7 @@
 #include "device/PermuteByte.h"
 #include "device/SendBlock.h"
 #include "server/ProgramPackage.h"
+#include "sim/display/LineUnscrambling.h"
 
 namespace brintel {
 namespace {
@@ -61,12 +62,30 @@ TEST(PermuteByte, KnownValues) {
   EXPECT_EQ(PermuteByte(0x80), 0xEC);
 }
 
-TEST(PermuteByte, IsABijectionThatTheDisplayCanUndo) {
+// Each input bit alone, against the bit table: the sample values above leave
+// several pairs of bits indistinguishable.
+TEST(PermuteByte, EveryInputBitTravelsAsTheTableSays) {
+  struct Row {
+    int input;
+    int output;
+    bool inverted;
+  };
+  const Row table[] = {{0, 7, true}, {1, 1, false}, {2, 2, true},  {3, 4, false},
+                       {4, 3, true}, {5, 6, true},  {6, 0, false}, {7, 5, false}};
+  for (const Row& row : table) {
+    SCOPED_TRACE("input bit " + std::to_string(row.input));
+    const auto alone = static_cast<std::uint8_t>(1u << row.input);
+    EXPECT_EQ(PermuteByte(alone) ^ PermuteByte(0), 1 << row.output);
+    EXPECT_EQ(((PermuteByte(0) >> row.output) & 1) != 0, row.inverted);
+  }
+}
+
+TEST(PermuteByte, IsABijectionThatTheDisplayUndoes) {
   std::set<int> outputs;
   for (int value = 0; value < 256; ++value) {
     const auto byte = static_cast<std::uint8_t>(value);
     outputs.insert(PermuteByte(byte));
-    EXPECT_EQ(UnpermuteByte(PermuteByte(byte)), byte);
+    EXPECT_EQ(sim::UnscrambleByte(PermuteByte(byte)), byte);
   }
   EXPECT_EQ(outputs.size(), 256u);
 }
@@ -107,10 +126,10 @@ TEST(PrepareBlock, FirstBlockCarriesTheLastSegmentLastBlockTheFirst) {
   const SendBlock first = PrepareBlock(text, u + PAYLOAD_OFFSET, 0, zeroId, zeroKey);
   const SendBlock last = PrepareBlock(text, u + PAYLOAD_OFFSET, 69, zeroId, zeroKey);
   for (const std::uint8_t byte : first) {
-    ASSERT_EQ(UnpermuteByte(byte), 69);
+    ASSERT_EQ(sim::UnscrambleByte(byte), 69);
   }
   for (const std::uint8_t byte : last) {
-    ASSERT_EQ(UnpermuteByte(byte), 0);
+    ASSERT_EQ(sim::UnscrambleByte(byte), 0);
   }
 }
 
@@ -126,8 +145,8 @@ TEST(PrepareBlock, BlockPositionsGoOutInReverseAndTextPositionsMatchTheWorkedExa
   const std::string zeroId(16, '0');
   const SendBlock block = PrepareBlock(text, 26, 0, zeroId, std::string(1, '\0'));
   // The first byte on the wire is payload byte 36049, the last of block 0 is 35535.
-  EXPECT_EQ(UnpermuteByte(block[0]), 36049 % 251);
-  EXPECT_EQ(UnpermuteByte(block[514]), 35535 % 251);
+  EXPECT_EQ(sim::UnscrambleByte(block[0]), 36049 % 251);
+  EXPECT_EQ(sim::UnscrambleByte(block[514]), 35535 % 251);
 }
 
 TEST(PrepareBlock, KeysComeFromDeviceIdThenCycleBackwardsThroughListKey) {
@@ -138,7 +157,8 @@ TEST(PrepareBlock, KeysComeFromDeviceIdThenCycleBackwardsThroughListKey) {
   const std::string listKey = "\x10\x20\x30";
   const SendBlock block = PrepareBlock(text, 23, 5, deviceId, listKey);
   const auto keyAt = [&](int n) {
-    return static_cast<std::uint8_t>(-UnpermuteByte(block[514 - static_cast<std::size_t>(n)]));
+    return static_cast<std::uint8_t>(
+        -sim::UnscrambleByte(block[514 - static_cast<std::size_t>(n)]));
   };
   for (int n = 0; n < 8; ++n) {
     EXPECT_EQ(keyAt(n), n + 1) << "position " << n;
@@ -152,7 +172,7 @@ TEST(PrepareBlock, KeysComeFromDeviceIdThenCycleBackwardsThroughListKey) {
 
   const SendBlock oneByteKey = PrepareBlock(text, 23, 5, deviceId, "\x7F");
   for (int n = 8; n < 515; ++n) {
-    ASSERT_EQ(UnpermuteByte(oneByteKey[514 - static_cast<std::size_t>(n)]), 0x81);
+    ASSERT_EQ(sim::UnscrambleByte(oneByteKey[514 - static_cast<std::size_t>(n)]), 0x81);
   }
 }
 
@@ -170,8 +190,8 @@ TEST(PrepareBlock, DigitsMissingAtTheEndReadAsZero) {
   text.resize(
       static_cast<std::size_t>(BlockDigitPosition(23, 0, 514) + 1));  // one digit of the last pair
   const SendBlock block = PrepareBlock(text, 23, 0, std::string(16, '0'), std::string(1, '\0'));
-  EXPECT_EQ(UnpermuteByte(block[0]), 0x01);
-  EXPECT_EQ(UnpermuteByte(block[1]), 0x11);
+  EXPECT_EQ(sim::UnscrambleByte(block[0]), 0x01);
+  EXPECT_EQ(sim::UnscrambleByte(block[1]), 0x11);
 }
 
 }  // namespace

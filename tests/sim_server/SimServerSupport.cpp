@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "device/PermuteByte.h"
+#include "sim/display/LineUnscrambling.h"
 #include "device/SendBlock.h"
 #include "server/ProgramPackage.h"
 #include "server/Separator.h"
@@ -37,7 +37,7 @@ std::vector<std::uint8_t> DisplayProgram(std::string_view packageText, std::stri
         PrepareBlock(packageText, separator + PAYLOAD_OFFSET, b, deviceId, listKey);
     const std::size_t segment = static_cast<std::size_t>(BLOCK_COUNT - 1 - b);
     for (std::size_t k = 0; k < BLOCK_SIZE; ++k) {
-      program[segment * BLOCK_SIZE + (BLOCK_SIZE - 1 - k)] = UnpermuteByte(block[k]);
+      program[segment * BLOCK_SIZE + (BLOCK_SIZE - 1 - k)] = UnscrambleByte(block[k]);
     }
   }
   return program;
