@@ -23,6 +23,8 @@ TEST(FindSeparator, TrailByte0x5FOfADoubleByteCharacterIsNoSeparator) {
   EXPECT_EQ(FindSeparator("\x81\x5F"), std::string::npos);
   EXPECT_EQ(FindSeparator("\xC9\xFD_"), 2u);
   EXPECT_EQ(FindSeparator("_x"), 0u);
+  EXPECT_EQ(FindSeparator("\x80_A"), 1u);      // 0x80 stands alone in code page 936
+  EXPECT_EQ(FindSeparator("\xFE_\xFF_"), 3u);  // 0xFE leads, 0xFF does not
   EXPECT_EQ(FindSeparator("a_b_c", 2), 3u);
   // A lead byte at the very end has no trail; nothing is skipped past the end.
   EXPECT_EQ(FindSeparator("ab\x81"), std::string::npos);
@@ -105,6 +107,8 @@ TEST(PackageHeader, WithoutSeparatorPicturesComeFromTheIdentityDigits) {
 TEST(PackageHeader, PictureIdsReadLikeAtoi) {
   EXPECT_EQ(ReadPictureId("07x", 0), 7);
   EXPECT_EQ(ReadPictureId(" 42", 0), 42);
+  EXPECT_EQ(ReadPictureId("\t\v7", 0), 7);  // every blank atoi skips
+  EXPECT_EQ(ReadPictureId("\f 5", 0), 5);
   EXPECT_EQ(ReadPictureId("+13", 0), 13);
   EXPECT_EQ(ReadPictureId("-1x", 0), 0xFFFF);
   EXPECT_EQ(ReadPictureId("x12", 0), 0);

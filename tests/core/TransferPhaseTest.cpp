@@ -20,10 +20,10 @@ class TransferPhase : public ::testing::Test {
   const std::vector<std::uint8_t>& program = TestProgram().data;
 
   // Runs a whole search, list and package; the next tick begins the transfer.
-  void ReachTransfer() {
+  void ReachTransfer(const std::vector<std::string>& ports = {"COM3"}) {
     h.http.Serve(kListUrl, listKey + "_A");
     h.http.Serve(kListUrl + "&type=A", Package(kDeviceId, listKey));
-    h.Start({"COM3"});
+    h.Start(ports);
     h.Tick(5);
     ASSERT_EQ(h.engine.phase(), PHASE_TRANSFER);
     h.host.log.clear();
@@ -100,7 +100,8 @@ TEST_F(TransferPhase, EchoSplitOverTicksIsAcceptedAndSilentTicksAdvanceTheStep) 
 
 TEST_F(TransferPhase, RefusedBlocksAreSentAgainAfterANewProbe) {
   ReachTransfer();
-  sim::DisplayProtocol& refusing = h.PlugIn("COM3", {"retry-block:0", "wrong-echo:1:514"});
+  sim::DisplayProtocol& refusing =
+      h.PlugIn("COM3", {"retry-block:0", "wrong-echo:1:514", "wrong-echo:2:0"});
   // Retry acknowledgement.
   Identify();
   h.Tick(3);  // send, echo, acknowledgement
@@ -117,16 +118,23 @@ TEST_F(TransferPhase, RefusedBlocksAreSentAgainAfterANewProbe) {
   Identify();  // the probe drains the rest, the display's retry included
   h.Tick(3);
   EXPECT_EQ(h.engine.link().blockIndex(), 2);
-  EXPECT_TRUE(std::equal(program.end() - 2 * BLOCK_SIZE, program.end(),
-                         refusing.Program().end() - 2 * BLOCK_SIZE))
-      << "both blocks taken whole when sent again";
-  EXPECT_EQ(refusing.Counters().blocksReceived, 4u);
-  EXPECT_EQ(refusing.Counters().retriesSent, 2u);
-  EXPECT_EQ(h.host.progress, 2);
+
+  // Wrong echo at the first position: 514 echo bytes and the retry are queued.
+  Identify();
+  h.Tick(2);
+  Identify();  // drained whole, so the reply to the probe is the display's
+  h.Tick(3);
+  EXPECT_EQ(h.engine.link().blockIndex(), 3);
+  EXPECT_TRUE(std::equal(program.end() - 3 * BLOCK_SIZE, program.end(),
+                         refusing.Program().end() - 3 * BLOCK_SIZE))
+      << "every block taken whole when sent again";
+  EXPECT_EQ(refusing.Counters().blocksReceived, 6u);
+  EXPECT_EQ(refusing.Counters().retriesSent, 3u);
+  EXPECT_EQ(h.host.progress, 3);
   EXPECT_TRUE(h.host.messages.empty());
   EXPECT_EQ(h.engine.link().counts(),
-            (BlockCounts{.accepted = 2, .retryAcknowledgements = 1, .wrongEchoes = 1}));
-  EXPECT_EQ(h.engine.link().counts().sentAgain(), 2);
+            (BlockCounts{.accepted = 3, .retryAcknowledgements = 1, .wrongEchoes = 2}));
+  EXPECT_EQ(h.engine.link().counts().sentAgain(), 3);
 }
 
 TEST_F(TransferPhase, StrayBytesBeforeTheAcknowledgementAreDroppedOnePerTick) {
@@ -180,6 +188,15 @@ TEST_F(TransferPhase, TimeOutsAreCountedInSilentTicks) {
   EXPECT_EQ(h.engine.link().step(), 0);
   EXPECT_EQ(h.engine.link().counts(),
             (BlockCounts{.accepted = 1, .echoSilences = 1, .acknowledgementSilences = 1}));
+}
+
+// Only the search phase tells of a frame that fails its check.
+TEST_F(TransferPhase, InvalidFrameBeforeTheDisplayIsFoundAgainLeavesTheStatusAlone) {
+  ReachTransfer();
+  h.PlugIn("COM3", {"invalid-frame:1"});
+  h.Tick(3);
+  EXPECT_EQ(h.host.statusControl, messages::kSearching);
+  EXPECT_FALSE(h.engine.link().identified());
 }
 
 TEST_F(TransferPhase, IdentificationFailuresBetweenBlocksStayOnThePort) {
@@ -244,7 +261,7 @@ TEST_F(TransferPhase, StopKeepsTheCountUntilTheNextTransferBegins) {
 TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlockZero) {
   for (const bool atTheProbe : {false, true}) {
     SCOPED_TRACE(atTheProbe ? "lost at the probe" : "lost as the block goes out");
-    ReachTransfer();
+    ReachTransfer({"COM3", "COM4"});
     const std::uint64_t frames = display.Counters().framesSent;
     for (int b = 0; b < 2; ++b) {
       Identify();
@@ -268,14 +285,18 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
     EXPECT_EQ(h.host.statusControl, "");
     EXPECT_EQ(h.host.progress, 2) << "the bar keeps its place until the next acceptance";
     EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 2, .portsLost = 1}));
-    h.Tick(5);
+    EXPECT_EQ(h.TickWhileRunning(5), 0);
     EXPECT_EQ(display.Counters().framesSent - frames, atTheProbe ? 2u : 3u)
         << "nothing more goes out";
+    EXPECT_EQ(h.port.opens.back(), "COM3") << "no other port is tried after the loss";
 
     h.port.Replug();
     h.host.messages.clear();
+    const std::size_t opens = h.port.opens.size();
     h.engine.OnStart();
     h.Tick(5);
+    ASSERT_GT(h.port.opens.size(), opens);
+    EXPECT_EQ(h.port.opens[opens], "COM3") << "the next Start probes where the display was";
     ASSERT_EQ(h.engine.phase(), PHASE_TRANSFER) << "a whole new run, from the search";
     const std::uint64_t framesOfNewRun = display.Counters().framesSent;
     h.TickWhileRunning(10000);

@@ -310,6 +310,7 @@ TEST_F(CurlHttpClientFailureTest, SlowSteadyReplyIsNotAStall) {
                      milliseconds{100});
   CurlHttpClient::Options options = TestOptions();
   options.stallTimeout = milliseconds{300};
+  options.connectTimeout = milliseconds{200};  // bounds the connection, not the reply
   const HttpResponse response = TimedGet(options, Loopback(slow.port(), "/list"));
   ASSERT_EQ(response.outcome, Outcome::kBody) << response.detail;
   EXPECT_EQ(response.body, "abcdefgh");
