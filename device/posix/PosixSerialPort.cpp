@@ -105,7 +105,7 @@ void ReleaseExclusive(UniqueFd fd) {
 }
 
 // Failures are ignored: a driver that refuses a setting still gives a usable port.
-void ApplyLineSettings(int fd) {
+void ApplyLineSettings(int fd, const PosixSerialPort::Options& options) {
   termios tio{};
   if (::tcgetattr(fd, &tio) == 0) {
     ::cfmakeraw(&tio);
@@ -123,10 +123,15 @@ void ApplyLineSettings(int fd) {
     ::tcsetattr(fd, TCSANOW, &tio);
   }
   // After the speed is set: the driver raises both lines when the port leaves B0.
-  int dtr = TIOCM_DTR;
-  ::ioctl(fd, TIOCMBIS, &dtr);
-  int rts = TIOCM_RTS;
-  ::ioctl(fd, TIOCMBIC, &rts);
+  const auto setLine = [&](unsigned long request, int line) {
+    if (options.setModemLine) {
+      options.setModemLine(fd, request, line);
+    } else {
+      ::ioctl(fd, request, &line);
+    }
+  };
+  setLine(TIOCMBIS, TIOCM_DTR);
+  setLine(TIOCMBIC, TIOCM_RTS);
 }
 
 std::optional<unsigned long> PortNumber(std::string_view name, std::string_view family) {
@@ -236,7 +241,7 @@ bool PosixSerialPort::OpenPort(const std::string& name) {
   }
   lastOpenError_.clear();
   fd_ = std::move(fd);
-  ApplyLineSettings(fd_.get());
+  ApplyLineSettings(fd_.get(), options_);
   // Last, so that whatever the device sent before or during the setup is dropped.
   ::tcflush(fd_.get(), TCIOFLUSH);
   return true;

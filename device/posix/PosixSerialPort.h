@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,11 @@ class PosixSerialPort final : public SerialPort {
     std::string sysClassTtyDir = "/sys/class/tty";
     // When not empty, the scan tries exactly these paths, in this order,
     // instead of looking for the machine's serial devices.
-    std::vector<std::string> fixedPorts;
+    std::vector<std::string> fixedPorts = {};
+    // How the modem lines are set (request TIOCMBIS or TIOCMBIC, the line's
+    // bit); empty: ioctl on the port. Pseudo-terminals refuse these calls, so
+    // tests watch them here.
+    std::function<void(int fd, unsigned long request, int line)> setModemLine = {};
   };
 
   PosixSerialPort();

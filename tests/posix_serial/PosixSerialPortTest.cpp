@@ -75,6 +75,24 @@ TEST(PosixSerialLine, OpenReplacesWhateverSettingsThePortHadWithTheDisplays) {
   EXPECT_EQ(after.c_cc[VTIME], 0);
 }
 
+// DTR on, RTS off, in that order, once the speed is set.
+TEST(PosixSerialLine, OpenRaisesDtrAndLowersRts) {
+  PtyPair pty;
+  std::vector<std::pair<unsigned long, int>> calls;
+  PosixSerialPort port({.setModemLine = [&](int fd, unsigned long request, int line) {
+    int speed = -1;
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+      speed = static_cast<int>(::cfgetospeed(&tio));
+    }
+    EXPECT_EQ(speed, static_cast<int>(B9600));
+    calls.emplace_back(request, line);
+  }});
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+  EXPECT_EQ(calls, (std::vector<std::pair<unsigned long, int>>{{TIOCMBIS, TIOCM_DTR},
+                                                               {TIOCMBIC, TIOCM_RTS}}));
+}
+
 // The pty starts cooked, so any mode left on would show: CR/LF mapping, XON/XOFF
 // swallowed, line editing on 0x7F, 0x03 taken as a signal.
 TEST(PosixSerialLine, EveryByteValueCrossesBothWaysUntranslated) {
