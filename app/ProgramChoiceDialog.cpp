@@ -1,6 +1,8 @@
 #include "app/ProgramChoiceDialog.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/WideText.h"
 #include "res/resource.h"
@@ -8,20 +10,34 @@
 namespace brintel::app {
 
 void FillProgramCombo(HWND combo, const std::vector<std::string>& names) {
+  std::vector<std::wstring> texts;
+  texts.reserve(names.size());
+  std::size_t textBytes = 0;
+  for (const std::string& name : names) {
+    texts.push_back(Utf8ToWide(name));
+    textBytes += (texts.back().size() + 1) * sizeof(wchar_t);
+  }
+  // With redraw on, a sorted box repaints and may grow its storage at every
+  // insertion: thousands of names took most of a second.
+  ::SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
   ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
   ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-  for (std::size_t entry = 0; entry < names.size(); ++entry) {
-    const std::wstring text = Utf8ToWide(names[entry]);
+  ::SendMessageW(combo, CB_INITSTORAGE, static_cast<WPARAM>(texts.size()),
+                 static_cast<LPARAM>(textBytes));
+  for (std::size_t entry = 0; entry < texts.size(); ++entry) {
     // A sorted box inserts where the name belongs: the returned position is
     // only good until the next insertion, the item data moves with the item.
     const LRESULT position =
-        ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(texts[entry].c_str()));
     if (position >= 0) {
       ::SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(position),
                      static_cast<LPARAM>(entry));
     }
   }
   ::SendMessageW(combo, CB_SETCURSEL, 0, 0);
+  ::SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
+  // Redraw back on paints nothing by itself; the edit field is a child.
+  ::RedrawWindow(combo, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 std::optional<std::size_t> SelectedProgram(HWND combo) {

@@ -10,4 +10,8 @@ namespace brintel {
 // keeps what the driver had.
 void ApplyDisplayLineSettings(DCB& dcb);
 
+// The port's time-outs: a read returns at once with what is queued, and a
+// single write that the driver does not complete returns after a second.
+COMMTIMEOUTS DisplayLineTimeouts();
+
 }  // namespace brintel

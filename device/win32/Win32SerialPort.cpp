@@ -40,6 +40,19 @@ void ApplyDisplayLineSettings(DCB& dcb) {
   dcb.fAbortOnError = TRUE;
 }
 
+// MAXDWORD between bytes with no total is the documented "return at once"
+// read. A write has no such form: without a total a driver that never drains
+// (a stalled USB adapter) would hold the engine's thread in WriteFile.
+COMMTIMEOUTS DisplayLineTimeouts() {
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 1000;
+  return timeouts;
+}
+
 Win32SerialPort::~Win32SerialPort() {
   ClosePort();
 }
@@ -75,6 +88,8 @@ bool Win32SerialPort::OpenPort(const std::string& name) {
   ::GetCommState(handle, &dcb);
   ApplyDisplayLineSettings(dcb);
   ::SetCommState(handle, &dcb);
+  COMMTIMEOUTS timeouts = DisplayLineTimeouts();
+  ::SetCommTimeouts(handle, &timeouts);
   return true;
 }
 
@@ -83,7 +98,9 @@ bool Win32SerialPort::WriteByte(std::uint8_t byte) {
     return false;
   }
   DWORD written = 0;
-  return ::WriteFile(handle_, &byte, 1, &written, nullptr) != FALSE;
+  // A write the driver did not complete within its time-out succeeds with a
+  // count of 0: that byte did not go out.
+  return ::WriteFile(handle_, &byte, 1, &written, nullptr) != FALSE && written == 1;
 }
 
 bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
@@ -93,8 +110,8 @@ bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
   }
   DWORD errors = 0;
   COMSTAT status{};
-  // Checking the queue first is what keeps the read from blocking: the port
-  // keeps its driver's time-outs, which may wait forever.
+  // Checking the queue first keeps the read from blocking even on a driver
+  // that refused the time-outs and keeps its own, which may wait forever.
   if (::ClearCommError(handle_, &errors, &status) == FALSE || status.cbInQue == 0) {
     return false;
   }

@@ -27,7 +27,8 @@ class Win32SerialPort final : public SerialPort {
   // setting the driver refuses is ignored.
   bool OpenPort(const std::string& name) override;
 
-  // True when WriteFile succeeded; the count it reports is not examined.
+  // True when WriteFile wrote the byte. A write the driver has not completed
+  // returns after a second, as a failure.
   bool WriteByte(std::uint8_t byte) override;
 
   // False when ClearCommError fails (a lost port), nothing is queued, or the

@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace brintel {
@@ -16,11 +20,6 @@ namespace {
 
 constexpr DWORD kReadBufferBytes = 4096;
 constexpr DWORD_PTR kContext = 1;
-
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { ::InternetCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetCloser>;
 
 HttpResponse Failure(HttpResponse::Outcome outcome, std::string detail) {
   HttpResponse response;
@@ -77,68 +76,199 @@ DWORD StatusCode(HINTERNET request) {
   return status;
 }
 
+// One Get, shared by the caller and the thread that makes it. The caller may
+// give up on it at the deadline and return while the thread is still blocked
+// in WinINet: from then on the thread alone keeps it alive.
+class Request {
+  using Outcome = HttpResponse::Outcome;
+
+ public:
+  Request(WinInetHttpClient::Options options, std::string url)
+      : options_(std::move(options)), url_(std::move(url)) {}
+
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  ~Request() { CloseHandles(); }
+
+  // On the request's thread. Closes whatever handles the caller left open.
+  void Run() {
+    HttpResponse response;
+    try {
+      response = Fetch();
+    } catch (const std::bad_alloc&) {
+      // Thrown out of a thread, it would end the program.
+      response = Failure(Outcome::kInternetError, "out of memory for the body");
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    CloseHandles();
+    response_ = std::move(response);
+  }
+
+  // Only once the thread has ended.
+  HttpResponse TakeResponse() { return std::move(response_); }
+
+  // On the caller's thread at the deadline. Closing the handles is what makes
+  // a call blocked on them return. Wine 8 lets a blocked InternetOpenUrlA go
+  // on until the server closes; Keep ends the thread then.
+  void Abandon() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = true;
+    CloseHandles();
+  }
+
+ private:
+  HttpResponse Fetch() {
+    HINTERNET session = ::InternetOpenA(options_.userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
+                                        nullptr, nullptr, 0);
+    if (session == nullptr) {
+      return Failure(Outcome::kNotOpened, CallFailed("InternetOpenA"));
+    }
+    if (!Keep(session_, session)) {
+      return Abandoned();
+    }
+    // Set on the session, they hold for the request opened from it; each
+    // bounds one wait only, the deadline bounds them all.
+    SetTimeout(session, INTERNET_OPTION_CONNECT_TIMEOUT, options_.connectTimeout);
+    SetTimeout(session, INTERNET_OPTION_RECEIVE_TIMEOUT, options_.receiveTimeout);
+    SetTimeout(session, INTERNET_OPTION_SEND_TIMEOUT, options_.sendTimeout);
+
+    HINTERNET request = ::InternetOpenUrlA(session, url_.c_str(), nullptr, 0,
+                                           INTERNET_FLAG_TRANSFER_ASCII, kContext);
+    if (request == nullptr) {
+      return Failure(Outcome::kInternetError, CallFailed("InternetOpenUrlA"));
+    }
+    if (!Keep(request_, request)) {
+      return Abandoned();
+    }
+    if (StatusCode(request) == 0) {
+      return Failure(Outcome::kInternetError, "the connection closed without a reply");
+    }
+
+    const std::optional<std::uint64_t> announced = AnnouncedLength(request);
+    if (announced && *announced > options_.maxBodyBytes) {
+      return Failure(Outcome::kInternetError, "announced body of " + std::to_string(*announced) +
+                                                  " bytes exceeds the limit of " +
+                                                  std::to_string(options_.maxBodyBytes));
+    }
+
+    std::string body;
+    std::array<char, kReadBufferBytes> buffer{};
+    while (true) {
+      DWORD read = 0;
+      if (::InternetReadFile(request, buffer.data(), kReadBufferBytes, &read) == FALSE) {
+        return Failure(Outcome::kInternetError, CallFailed("InternetReadFile"));
+      }
+      if (IsAbandoned()) {
+        return Abandoned();  // the handle may already stand for another request
+      }
+      if (read == 0) {
+        break;
+      }
+      if (read > options_.maxBodyBytes - body.size()) {
+        return Failure(Outcome::kInternetError,
+                       "body exceeds the limit of " + std::to_string(options_.maxBodyBytes));
+      }
+      body.append(buffer.data(), read);
+    }
+
+    // WinINet ends the body quietly when the server closes the connection
+    // early; only the announced length tells a cut-off body from a whole one.
+    if (announced && *announced != body.size()) {
+      return Failure(Outcome::kInternetError, "connection closed after " +
+                                                  std::to_string(body.size()) + " of " +
+                                                  std::to_string(*announced) + " bytes");
+    }
+
+    HttpResponse response;
+    response.outcome = Outcome::kBody;
+    response.body = std::move(body);
+    return response;
+  }
+
+  // Hands a new handle over to be closed by whoever finishes first, or closes
+  // it at once when the caller has already gone.
+  bool Keep(HINTERNET& slot, HINTERNET handle) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (abandoned_) {
+      ::InternetCloseHandle(handle);
+      return false;
+    }
+    slot = handle;
+    return true;
+  }
+
+  bool IsAbandoned() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return abandoned_;
+  }
+
+  static HttpResponse Abandoned() {
+    return Failure(Outcome::kInternetError, "abandoned at the deadline");
+  }
+
+  // With the mutex held, or by the last owner. The request before its
+  // session, its parent.
+  void CloseHandles() {
+    for (HINTERNET* handle : {&request_, &session_}) {
+      if (*handle != nullptr) {
+        ::InternetCloseHandle(*handle);
+        *handle = nullptr;
+      }
+    }
+  }
+
+  const WinInetHttpClient::Options options_;
+  const std::string url_;
+  std::mutex mutex_;
+  bool abandoned_ = false;
+  HINTERNET session_ = nullptr;
+  HINTERNET request_ = nullptr;
+  HttpResponse response_;
+};
+
+DWORD WINAPI RunRequest(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<Request>> request(
+      static_cast<std::shared_ptr<Request>*>(parameter));
+  (*request)->Run();
+  return 0;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using ThreadHandle = std::unique_ptr<void, HandleCloser>;
+
+std::string Duration(std::chrono::milliseconds duration) {
+  if (duration.count() % 1000 == 0) {
+    return std::to_string(duration.count() / 1000) + " s";
+  }
+  return std::to_string(duration.count()) + " ms";
+}
+
 }  // namespace
 
 WinInetHttpClient::WinInetHttpClient(Options options) : options_(std::move(options)) {}
 
 HttpResponse WinInetHttpClient::Get(const std::string& url) {
-  using Outcome = HttpResponse::Outcome;
-  const InternetHandle session(::InternetOpenA(options_.userAgent.c_str(),
-                                               INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) {
-    return Failure(Outcome::kNotOpened, CallFailed("InternetOpenA"));
+  const auto deadline = std::chrono::steady_clock::now() + options_.totalTimeout;
+  const auto request = std::make_shared<Request>(options_, url);
+  auto parameter = std::make_unique<std::shared_ptr<Request>>(request);
+  const ThreadHandle thread(::CreateThread(nullptr, 0, RunRequest, parameter.get(), 0, nullptr));
+  if (!thread) {
+    return Failure(HttpResponse::Outcome::kInternetError, CallFailed("CreateThread"));
   }
-  // Set on the session, they hold for the request opened from it; without
-  // them a server that accepts and then stays silent holds the caller.
-  SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, options_.connectTimeout);
-  SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options_.receiveTimeout);
-  SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, options_.sendTimeout);
+  parameter.release();  // the thread's now
 
-  const InternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
-                                                  INTERNET_FLAG_TRANSFER_ASCII, kContext));
-  if (!request) {
-    return Failure(Outcome::kInternetError, CallFailed("InternetOpenUrlA"));
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  // INFINITE is MAXDWORD: one below it is the longest finite wait.
+  const auto wait = std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, MAXDWORD - 1);
+  if (::WaitForSingleObject(thread.get(), static_cast<DWORD>(wait)) == WAIT_OBJECT_0) {
+    return request->TakeResponse();
   }
-  if (StatusCode(request.get()) == 0) {
-    return Failure(Outcome::kInternetError, "the connection closed without a reply");
-  }
-
-  const std::optional<std::uint64_t> announced = AnnouncedLength(request.get());
-  if (announced && *announced > options_.maxBodyBytes) {
-    return Failure(Outcome::kInternetError, "announced body of " + std::to_string(*announced) +
-                                                " bytes exceeds the limit of " +
-                                                std::to_string(options_.maxBodyBytes));
-  }
-
-  std::string body;
-  std::array<char, kReadBufferBytes> buffer{};
-  while (true) {
-    DWORD read = 0;
-    if (::InternetReadFile(request.get(), buffer.data(), kReadBufferBytes, &read) == FALSE) {
-      return Failure(Outcome::kInternetError, CallFailed("InternetReadFile"));
-    }
-    if (read == 0) {
-      break;
-    }
-    if (read > options_.maxBodyBytes - body.size()) {
-      return Failure(Outcome::kInternetError,
-                     "body exceeds the limit of " + std::to_string(options_.maxBodyBytes));
-    }
-    body.append(buffer.data(), read);
-  }
-
-  // WinINet ends the body quietly when the server closes the connection
-  // early; only the announced length tells a cut-off body from a whole one.
-  if (announced && *announced != body.size()) {
-    return Failure(Outcome::kInternetError, "connection closed after " +
-                                                std::to_string(body.size()) + " of " +
-                                                std::to_string(*announced) + " bytes");
-  }
-
-  HttpResponse response;
-  response.outcome = Outcome::kBody;
-  response.body = std::move(body);
-  return response;
+  request->Abandon();
+  return Failure(HttpResponse::Outcome::kInternetError,
+                 "no complete reply within " + Duration(options_.totalTimeout));
 }
 
 }  // namespace brintel

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -125,6 +126,43 @@ TEST_F(ProgramCombo, NothingSelectedIsNoEntry) {
   app::FillProgramCombo(combo_, {"A"});
   Select(-1);
   EXPECT_EQ(app::SelectedProgram(combo_), std::nullopt);
+}
+
+// What the box was told while being filled: the message, its wParam, and for
+// CB_INITSTORAGE its lParam.
+using Sent = std::vector<std::tuple<UINT, WPARAM, LPARAM>>;
+Sent sentToCombo;
+WNDPROC comboProcedure = nullptr;
+
+LRESULT CALLBACK RecordingComboProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SETREDRAW || message == CB_ADDSTRING) {
+    sentToCombo.emplace_back(message, wParam, 0);
+  } else if (message == CB_INITSTORAGE) {
+    sentToCombo.emplace_back(message, wParam, lParam);
+  }
+  return ::CallWindowProcW(comboProcedure, window, message, wParam, lParam);
+}
+
+// A sorted box repaints at every insertion unless told not to; one left with
+// redraw off would never show its names again, so it must end due for a paint.
+TEST_F(ProgramCombo, FillsWithRedrawOffAndStorageForAllNamesThenRepaints) {
+  ::ShowWindow(combo_, SW_SHOWNOACTIVATE);
+  ::UpdateWindow(combo_);
+  sentToCombo.clear();
+  comboProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+      combo_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordingComboProcedure)));
+  app::FillProgramCombo(combo_, {"BB", "升级"});
+  ::SetWindowLongPtrW(combo_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(comboProcedure));
+
+  const auto textBytes =
+      static_cast<LPARAM>(2 * 3 * sizeof(wchar_t));  // two names of two characters and a NUL
+  EXPECT_EQ(sentToCombo, (Sent{{WM_SETREDRAW, FALSE, 0},
+                               {CB_INITSTORAGE, 2, textBytes},
+                               {CB_ADDSTRING, 0, 0},
+                               {CB_ADDSTRING, 0, 0},
+                               {WM_SETREDRAW, TRUE, 0}}));
+  EXPECT_TRUE(::GetUpdateRect(combo_, nullptr, FALSE));
+  EXPECT_EQ(Entries().size(), 2u);
 }
 
 // ---------------------------------------------------------------------------

@@ -136,4 +136,13 @@ std::string Reply(const std::string& body, const std::string& status) {
          "\r\nConnection: close\r\n\r\n" + body;
 }
 
+std::vector<std::string> Trickle(const std::string& reply) {
+  const std::size_t bodyStart = reply.find("\r\n\r\n") + 4;
+  std::vector<std::string> pieces{reply.substr(0, bodyStart)};
+  for (std::size_t i = bodyStart; i < reply.size(); ++i) {
+    pieces.emplace_back(1, reply[i]);
+  }
+  return pieces;
+}
+
 }  // namespace brintel::test

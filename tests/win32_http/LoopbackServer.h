@@ -67,4 +67,8 @@ class RawHttpServer {
 // "HTTP/1.1 <status>" with a Content-Length and the body.
 std::string Reply(const std::string& body, const std::string& status = "200 OK");
 
+// The pieces of a reply that trickles in: its head in one piece, then its body
+// one byte a piece, for a RawHttpServer with a pause between pieces.
+std::vector<std::string> Trickle(const std::string& reply);
+
 }  // namespace brintel::test

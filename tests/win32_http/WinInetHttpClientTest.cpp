@@ -1,15 +1,17 @@
 #include "server/win32/WinInetHttpClient.h"
 
 #include <chrono>
+#include <future>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "LoopbackServer.h"
-
-#include <windows.h>
 
 namespace brintel {
 namespace {
@@ -22,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 using test::LoopbackSocket;
 using test::RawHttpServer;
 using test::Reply;
+using test::Trickle;
 using namespace std::chrono_literals;
 
 WinInetHttpClient::Options TestOptions() {
@@ -31,11 +34,6 @@ WinInetHttpClient::Options TestOptions() {
   options.receiveTimeout = 2s;
   options.sendTimeout = 2s;
   return options;
-}
-
-bool RunningUnderWine() {
-  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 HttpResponse Get(const std::string& url) {
@@ -150,30 +148,79 @@ TEST(WinInetHttpClient, BodyOverTheLimitIsAnInternetError) {
   EXPECT_THAT(growing.body, IsEmpty());
 }
 
-// A server that takes the connection and then says nothing must not hold the
-// caller: the receive time-out ends the request. Wine 8 accepts the option but
-// never applies it (it reads back as 0 and the read waits forever), so only
-// Windows itself can run this test.
-TEST(WinInetHttpClient, SilentServerEndsInAnInternetErrorAfterTheReceiveTimeout) {
-  if (RunningUnderWine()) {
-    GTEST_SKIP() << "Wine ignores INTERNET_OPTION_RECEIVE_TIMEOUT";
+struct TimedResponse {
+  std::optional<HttpResponse> response;  // none when the bound passed first
+  Clock::duration took{};
+};
+
+// Get on a thread of its own, waited for at most `bound`: a client that hangs
+// fails the test instead of holding it. Abandoned, the thread owns all it uses.
+TimedResponse BoundedGet(const WinInetHttpClient::Options& options, const std::string& url,
+                         Clock::duration bound = 10s) {
+  std::packaged_task<HttpResponse()> get(
+      [options, url] { return WinInetHttpClient(options).Get(url); });
+  std::future<HttpResponse> response = get.get_future();
+  const auto start = Clock::now();
+  std::thread(std::move(get)).detach();
+  if (response.wait_for(bound) != std::future_status::ready) {
+    ADD_FAILURE() << "Get still running after " << (bound / 1s) << " s";
+    return TimedResponse{std::nullopt, Clock::now() - start};
   }
+  return TimedResponse{response.get(), Clock::now() - start};
+}
+
+WinInetHttpClient::Options DeadlineOptions(std::chrono::milliseconds total) {
   WinInetHttpClient::Options options = TestOptions();
-  options.receiveTimeout = 500ms;
+  options.totalTimeout = total;
+  return options;
+}
+
+void ExpectEndedAtTheDeadline(const TimedResponse& timed, std::chrono::milliseconds deadline) {
+  ASSERT_TRUE(timed.response.has_value());
+  EXPECT_EQ(timed.response->outcome, Outcome::kInternetError);
+  EXPECT_THAT(timed.response->detail, HasSubstr("no complete reply within"));
+  EXPECT_THAT(timed.response->body, IsEmpty());
+  EXPECT_GE(timed.took, deadline - 100ms);
+  EXPECT_LT(timed.took, deadline + 1s);
+}
+
+TEST(WinInetHttpClient, WholeRequestHasADeadlineOfAMinuteByDefault) {
+  EXPECT_EQ(WinInetHttpClient::Options{}.totalTimeout, 60s);
+}
+
+// A server that takes the connection and then says nothing must not hold the
+// caller. Wine never applies the receive time-out (the read waits forever), so
+// only the deadline of the whole request frees it there.
+TEST(WinInetHttpClient, SilentServerEndsInAnInternetErrorAtTheDeadline) {
+  const WinInetHttpClient::Options options = DeadlineOptions(1500ms);
 
   RawHttpServer silent(std::vector<std::string>{}, 0ms, true);
-  auto start = Clock::now();
-  const HttpResponse beforeHeaders = WinInetHttpClient(options).Get(silent.Url("/"));
-  EXPECT_EQ(beforeHeaders.outcome, Outcome::kInternetError);
-  EXPECT_LT(Clock::now() - start, 10s);
+  ExpectEndedAtTheDeadline(BoundedGet(options, silent.Url("/")), 1500ms);
 
   RawHttpServer stalled(
       std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nK_A"}, 0ms, true);
-  start = Clock::now();
-  const HttpResponse midBody = WinInetHttpClient(options).Get(stalled.Url("/"));
-  EXPECT_EQ(midBody.outcome, Outcome::kInternetError);
-  EXPECT_THAT(midBody.body, IsEmpty());
-  EXPECT_LT(Clock::now() - start, 10s);
+  ExpectEndedAtTheDeadline(BoundedGet(options, stalled.Url("/")), 1500ms);
+}
+
+// A byte every 200 ms renews any time-out between reads; the deadline ends the
+// request long before the server would finish (8 s).
+TEST(WinInetHttpClient, TricklingServerEndsInAnInternetErrorAtTheDeadline) {
+  RawHttpServer trickling(Trickle(Reply(std::string(40, 'x'))), 200ms);
+  ExpectEndedAtTheDeadline(BoundedGet(DeadlineOptions(1500ms), trickling.Url("/")), 1500ms);
+}
+
+// The deadline is for the whole request, not for the connection or for each
+// read: a slow reply that is whole within it is a body.
+TEST(WinInetHttpClient, SlowReplyWithinTheDeadlineIsABody) {
+  WinInetHttpClient::Options options = DeadlineOptions(5s);
+  options.connectTimeout = 500ms;
+  options.receiveTimeout = 500ms;
+  RawHttpServer slow(Trickle(Reply("K_A_slow_but_whole")), 100ms);
+  const TimedResponse timed = BoundedGet(options, slow.Url("/"));
+  ASSERT_TRUE(timed.response.has_value());
+  ASSERT_EQ(timed.response->outcome, Outcome::kBody) << timed.response->detail;
+  EXPECT_EQ(timed.response->body, "K_A_slow_but_whole");
+  EXPECT_GT(timed.took, 1500ms);  // slower than both per-wait time-outs together
 }
 
 }  // namespace

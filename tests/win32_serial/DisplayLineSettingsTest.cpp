@@ -52,5 +52,16 @@ TEST(DisplayLineSettings, LineIs9600Baud8N1AndTheRestOfTheRecordIsKept) {
   EXPECT_EQ(dcb.DCBlength, 0xFFFFFFFFu);
 }
 
+// Reads take only what is queued and never wait; a write the driver never
+// completes gives the thread back after a second, whatever its length.
+TEST(DisplayLineSettings, ReadsReturnAtOnceAndAWriteWithinASecond) {
+  const COMMTIMEOUTS timeouts = DisplayLineTimeouts();
+  EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 1000u);
+}
+
 }  // namespace
 }  // namespace brintel
