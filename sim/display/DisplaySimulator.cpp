@@ -338,14 +338,21 @@ void DisplaySimulator::ReadInput(Clock::time_point now) {
     const ssize_t n = ::read(fd_.get(), chunk.data(), chunk.size());
     if (n > 0) {
       hungUp_ = false;
+      // Mid-block the display keeps time: bytes read now came some time after
+      // the line was last seen empty. Taken as then, a thread that was not
+      // scheduled for a while sees no pause the tool never made, and does not
+      // drop the block it was sending. (Waiting for it, the thread wakes at
+      // the deadline and sees a real pause.)
+      const Clock::time_point seen = protocol_.Deadline() ? std::min(lastSeenEmpty_, now) : now;
       for (ssize_t i = 0; i < n; ++i) {
-        input_.push_back({chunk[static_cast<std::size_t>(i)], line_.Arrival(now), false});
+        input_.push_back({chunk[static_cast<std::size_t>(i)], line_.Arrival(seen), false});
       }
       continue;
     }
     if (n < 0 && errno == EINTR) {
       continue;
     }
+    lastSeenEmpty_ = now;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       hungUp_ = false;
       return;

@@ -119,6 +119,8 @@ class DisplaySimulator {
   std::string slavePath_;
   bool linkMade_ = false;
   bool hungUp_ = false;
+  // When a read last found nothing queued.
+  Clock::time_point lastSeenEmpty_{};
   bool writeBlocked_ = false;
   bool plugged_ = false;
   bool unplugPending_ = false;  // unplug-after fired: gone once the tool sends or closes
