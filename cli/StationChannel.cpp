@@ -33,7 +33,10 @@ StationChannel::StationChannel(Settings settings, RunListener listener)
            {.defaultServer = settings_.defaultServer,
             .searchTimeout = std::nullopt,
             .silenceTimeout = kSilenceSeconds,
-            .showOpenErrors = true}) {}
+            .showOpenErrors = true,
+            .waitForInput = [this](UpgradeRun::Clock::time_point until) {
+              return port_.WaitForInput(until);
+            }}) {}
 
 void StationChannel::Run(const std::atomic<bool>& stop) {
   while (!stop && !refused_) {

@@ -4,12 +4,12 @@
 #include <thread>
 
 #include "cli/CliOptions.h"
+#include "cli/TickPacer.h"
+#include "device/SendBlock.h"
 #include "engine/Messages.h"
 
 namespace brintel::cli {
 namespace {
-
-constexpr auto kTick = std::chrono::milliseconds(5);
 
 // Without a time limit a wait goes on until interrupted.
 UpgradeRun::Clock::duration Limit(std::optional<double> seconds) {
@@ -50,7 +50,7 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
 
   writing_ = false;
   engine_.OnStart();
-  auto next = Clock::now();
+  TickPacer pacer(Clock::now());
   while (host_.timerRunning()) {
     if (interrupted()) {
       return Stop(Ending::kInterrupted, {}, {});
@@ -75,9 +75,19 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
       return Stop(Ending::kDisplaySilent, "the display has not answered for",
                   settings_.silenceTimeout);
     }
-    next = std::max(next + kTick, now);
-    std::this_thread::sleep_until(next);
+    TickPacer::Cause cause = TickPacer::Cause::kRegular;
+    if (engine_.HasReadyWork()) {
+      cause = TickPacer::Cause::kReadyWork;
+    } else if (pacer.inputMayWake() && !AmidEcho() && settings_.waitForInput &&
+               settings_.waitForInput(pacer.regularAt())) {
+      cause = TickPacer::Cause::kInput;
+    } else {
+      std::this_thread::sleep_until(pacer.regularAt());
+    }
+    const std::uint64_t bytesBefore = engine_.link().bytesReceived();
+    const Clock::time_point tickAt = Clock::now();
     engine_.tick();
+    pacer.Ticked(tickAt, cause, engine_.link().bytesReceived() != bytesBefore);
     if (!writing_ && Writing()) {
       writing_ = true;
       bytesSeen = engine_.link().bytesReceived();
@@ -95,6 +105,16 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
   }
   AdviseIfMidProgram();
   return Ending::kStopped;
+}
+
+// Amid an echo the next bytes only carry it on: ticks every 5 ms read it as
+// they always did, and only its last bytes bring a tick forward. Waking for
+// every echo byte would cost the CPU a tick a millisecond for nothing.
+bool UpgradeRun::AmidEcho() const {
+  constexpr std::int32_t kLastBytes = 8;  // about 8 ms at 9600 baud: more than a tick
+  const DeviceLink& link = engine_.link();
+  return link.stage() == DeviceLink::Stage::kEcho &&
+         static_cast<std::int32_t>(BLOCK_SIZE) - link.byteIndex() > kLastBytes;
 }
 
 UpgradeRun::Ending UpgradeRun::Stop(Ending ending, const std::string& why,

@@ -14,9 +14,10 @@
 namespace brintel::cli {
 
 // One upgrade run of a command-line front end: the engine on its port, HTTP
-// client and host, ticked every 5 ms from Start until it stops by itself, is
-// interrupted, or hits the search time limit. A single run and every channel
-// of a station drive the engine through it.
+// client and host, ticked from Start until it stops by itself, is interrupted,
+// or hits the search time limit. Ticks come every 5 ms, and at once when bytes
+// arrive or the engine has ready work (TickPacer). A single run and every
+// channel of a station drive the engine through it.
 class UpgradeRun {
  public:
   using Clock = std::chrono::steady_clock;
@@ -28,6 +29,9 @@ class UpgradeRun {
     // Seconds an identified display may go without a byte; none: until interrupted.
     std::optional<double> silenceTimeout;
     bool showOpenErrors = false;  // print why a port would not open, once per reason
+    // Waits until the port has bytes queued (true) or the time given (false);
+    // empty: sleeps until then, so ticks come only every 5 ms.
+    std::function<bool(Clock::time_point)> waitForInput = {};
   };
 
   enum class Ending {
@@ -55,6 +59,7 @@ class UpgradeRun {
  private:
   Ending Stop(Ending ending, const std::string& why, std::optional<double> seconds);
   void AdviseIfMidProgram();
+  bool AmidEcho() const;
 
   RunHost& host_;
   SerialPort& port_;

@@ -96,7 +96,10 @@ int main(int argc, char** argv) {
   IconvGbkDecoder gbk;
   UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
                                 .silenceTimeout = options.searchTimeout,
-                                .showOpenErrors = !options.ports.empty()};
+                                .showOpenErrors = !options.ports.empty(),
+                                .waitForInput = [&serial](UpgradeRun::Clock::time_point until) {
+                                  return serial.WaitForInput(until);
+                                }};
   if (options.server) {
     settings.defaultServer = *options.server;
   }

@@ -49,6 +49,10 @@ DeviceLink::Stage DeviceLink::stage() const {
   return step_ <= STEP_ECHO_LAST ? Stage::kEcho : Stage::kAcknowledgement;
 }
 
+bool DeviceLink::SendsNext() const {
+  return identified_ != 0 && (step_ == STEP_PROBE || step_ == STEP_SEND);
+}
+
 DeviceLink::IdentifyResult DeviceLink::IdentifyStep(bool transferPhase, std::string& statusText) {
   if (step_ == STEP_PROBE) {
     return Probe(statusText);

@@ -35,6 +35,9 @@ class DeviceLink {
     kAcknowledgement,  // BLOCK_ACCEPT or BLOCK_RETRY
   };
   Stage stage() const;
+  // The next tick sends without waiting for the display: the probe of an
+  // identified display, or the prepared block.
+  bool SendsNext() const;
 
   DeviceLink(SerialPort& port, Pause pause);
 
@@ -77,6 +80,7 @@ class DeviceLink {
   std::uint8_t frameBytesLeft() const { return frameBytesLeft_; }
   bool identified() const { return identified_ != 0; }
   std::uint8_t blockIndex() const { return blockIndex_; }
+  std::int32_t byteIndex() const { return byteIndex_; }
   std::uint8_t portIndex() const { return portIndex_; }
   std::uint8_t portCount() const { return portCount_; }
   const IdentityFrame& identityFrame() const { return identityFrame_; }

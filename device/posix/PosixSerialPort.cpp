@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -280,6 +282,27 @@ void PosixSerialPort::ClearError() {
   if (fd_) {
     ::tcflow(fd_.get(), TCOON);
   }
+}
+
+bool PosixSerialPort::WaitForInput(std::chrono::steady_clock::time_point deadline) const {
+  using Clock = std::chrono::steady_clock;
+  while (fd_) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return false;
+    }
+    pollfd watched{fd_.get(), POLLIN, 0};
+    const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0 || (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      break;  // a gone device is readable at once: its loss shows at the next tick
+    }
+    return (watched.revents & POLLIN) != 0;
+  }
+  std::this_thread::sleep_until(deadline);
+  return false;
 }
 
 void PosixSerialPort::ClosePort() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,6 +57,10 @@ class PosixSerialPort final : public SerialPort {
 
   void ClosePort() override;
   bool IsOpen() const override { return static_cast<bool>(fd_); }
+
+  // Waits until bytes are queued to be read (true) or until `deadline`
+  // (false). A closed or hung-up port only waits out the time.
+  bool WaitForInput(std::chrono::steady_clock::time_point deadline) const;
 
   // Why the latest OpenPort failed, or the last port a scan could not open, with
   // a hint a person can act on. Empty after a successful OpenPort or a scan

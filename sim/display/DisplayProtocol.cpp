@@ -69,12 +69,24 @@ void DisplayProtocol::OnByte(std::uint8_t byte, Clock::time_point at, Reaction& 
     case State::kReceivingBlock:
       OnBlockByte(byte, at, reaction);
       break;
+    case State::kAnswering:
+      if (byte == PROBE_BYTE) {
+        replyDueAt_ = at + settings_.replyDelay;
+        reaction.notes.push_back("probe again before the answer: answering that one");
+      }
+      break;
   }
 }
 
 void DisplayProtocol::OnClock(Clock::time_point now, Reaction& reaction) {
   switch (state_) {
     case State::kAwaitingProbe:
+      break;
+    case State::kAnswering:
+      if (now >= replyDueAt_) {
+        state_ = State::kAwaitingProbe;
+        Answer(replyDueAt_, reaction);
+      }
       break;
     case State::kReceivingBlock:
       if (now > deadline_) {
@@ -91,6 +103,8 @@ std::optional<Clock::time_point> DisplayProtocol::Deadline() const {
       return std::nullopt;
     case State::kReceivingBlock:
       return deadline_;
+    case State::kAnswering:
+      return replyDueAt_;
   }
   return std::nullopt;
 }
@@ -98,6 +112,9 @@ std::optional<Clock::time_point> DisplayProtocol::Deadline() const {
 void DisplayProtocol::OnLineLost(std::string_view why, Reaction& reaction) {
   switch (state_) {
     case State::kAwaitingProbe:
+      break;
+    case State::kAnswering:
+      state_ = State::kAwaitingProbe;  // no one left to answer
       break;
     case State::kReceivingBlock:
       if (block_.empty()) {
@@ -131,6 +148,15 @@ void DisplayProtocol::OnProbe(Clock::time_point at, Reaction& reaction) {
     reaction.notes.push_back("probe ignored (ignore-probe)");
     return;
   }
+  if (settings_.replyDelay.count() > 0) {
+    state_ = State::kAnswering;
+    replyDueAt_ = at + settings_.replyDelay;
+    return;
+  }
+  Answer(at, reaction);
+}
+
+void DisplayProtocol::Answer(Clock::time_point at, Reaction& reaction) {
   if (Fire(FaultKind::kWrongReply) != nullptr) {
     reaction.bytes.push_back(WRONG_REPLY);
     reaction.notes.push_back("probe answered with 0x9D (wrong-reply)");

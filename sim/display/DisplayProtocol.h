@@ -40,6 +40,9 @@ class DisplayProtocol {
     std::vector<Fault> faults;
     std::chrono::milliseconds interByteTimeout{100};
     std::chrono::milliseconds blockStartTimeout{2000};
+    // How long the display takes to answer a probe; a probe that comes
+    // meanwhile starts the wait again, other bytes then are ignored.
+    std::chrono::milliseconds replyDelay{0};
   };
 
   struct Reaction {
@@ -83,9 +86,11 @@ class DisplayProtocol {
   enum class State {
     kAwaitingProbe,   // every byte but the probe is ignored
     kReceivingBlock,  // a valid frame went out: block bytes are echoed as they come
+    kAnswering,       // a probe came; the answer goes out at replyDueAt_
   };
 
   void OnProbe(Clock::time_point at, Reaction& reaction);
+  void Answer(Clock::time_point at, Reaction& reaction);
   void OnBlockByte(std::uint8_t byte, Clock::time_point at, Reaction& reaction);
   void FinishBlock(Reaction& reaction);
   void AcceptBlock(Reaction& reaction);
@@ -97,6 +102,7 @@ class DisplayProtocol {
 
   Settings settings_;
   State state_ = State::kAwaitingProbe;
+  Clock::time_point replyDueAt_{};
   std::vector<std::uint8_t> block_;  // wire order, as received
   bool echoSpoiled_ = false;
   bool powerless_ = false;  // silent-after fired: nothing is answered until a power cycle

@@ -39,7 +39,8 @@ DisplayProtocol::Settings MakeSettings(const DisplayOptions& options) {
   if (!options.devicePath.empty() && !options.linkPath.empty()) {
     throw std::invalid_argument("a link is made only to a pty the simulator creates");
   }
-  return {*frame, options.faults, options.interByteTimeout, options.blockStartTimeout};
+  return {*frame, options.faults, options.interByteTimeout, options.blockStartTimeout,
+          options.replyDelay};
 }
 
 speed_t SpeedFor(unsigned baud) {

@@ -30,6 +30,7 @@ struct DisplayOptions {
   std::string outputPath;  // the finished program is written here; empty: kept in memory only
   std::chrono::milliseconds interByteTimeout{100};
   std::chrono::milliseconds blockStartTimeout{2000};
+  std::chrono::milliseconds replyDelay{0};  // how long each probe waits for its answer
   // Called on the simulator's thread with a line about each notable event;
   // it must not call Unplug or Replug, which wait for that thread.
   std::function<void(const std::string&)> log;
