@@ -79,8 +79,10 @@ sim::ServerFault ServerFault(const std::string& text) {
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void StartDisplay(std::vector<std::string> faults = {}, std::string link = {}) {
+  void StartDisplay(std::vector<std::string> faults = {}, std::string link = {},
+                    std::chrono::milliseconds replyDelay = {}) {
     sim::DisplayOptions options;
+    options.replyDelay = replyDelay;
     for (const std::string& text : faults) {
       options.faults.push_back(DisplayFault(text));
     }
@@ -143,6 +145,24 @@ TEST_F(EndToEnd, UpgradeSurvivesFaultsOnTheLineAndWritesTheServersProgram) {
   for (const sim::RecordedRequest& request : server->Requests()) {
     EXPECT_EQ(request.userAgent, "brintel-cli");
   }
+}
+
+// The reply window is 20 ticks of 5 ms however soon other ticks come: a
+// display that answers every probe after 90 ms is found for every block (now
+// and then at a second probe: 90 ms is near the window's end), one that
+// answers after 110 ms never.
+TEST_F(EndToEnd, AReplyInsideTheWindowIsTakenAndOneOutsideItIsNot) {
+  StartServer();
+  StartDisplay({}, {}, 90ms);
+  const Result inside = Run({"--yes", "--program", "标准版"});
+  EXPECT_EQ(inside.status, 0) << inside.out << inside.err;
+  ExpectProgramWritten(kStandardGbk);
+
+  StartDisplay({}, {}, 110ms);
+  const Result outside = Run({"--list", "--search-timeout", "1.5"});
+  EXPECT_EQ(outside.status, 1) << outside.out << outside.err;
+  EXPECT_EQ(display->Counters().framesSent, 0u);
+  EXPECT_GE(display->Counters().probesSeen, 10u) << "a probe about every 105 ms";
 }
 
 TEST_F(EndToEnd, NameWithATrailByte0x5FAndTheListInSortedOrder) {
