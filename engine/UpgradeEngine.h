@@ -42,9 +42,7 @@ class UpgradeEngine {
   bool completed() const { return completed_; }
   // The next tick has work that waits for no byte (a block or a probe to send
   // to the identified display): a front end may run it at once.
-  bool HasReadyWork() const {
-    return phase_ == PHASE_TRANSFER && link_.SendsNext();
-  }
+  bool HasReadyWork() const { return phase_ == PHASE_TRANSFER && link_.SendsNext(); }
 
   UpgradePhase phase() const { return phase_; }
   const DeviceLink& link() const { return link_; }

@@ -20,7 +20,7 @@ constexpr BitRoute kRoutes[] = {
 std::uint8_t UnscrambleByte(std::uint8_t lineByte) {
   unsigned program = 0;
   for (const BitRoute& route : kRoutes) {
-    const bool onLine = ((lineByte >> route.lineBit) & 1u) != 0;
+    const bool onLine = ((static_cast<unsigned>(lineByte) >> route.lineBit) & 1u) != 0;
     if (onLine != route.inverted) {
       program |= 1u << route.programBit;
     }

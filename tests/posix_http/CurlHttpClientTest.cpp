@@ -333,7 +333,7 @@ TEST_F(CurlHttpClientFailureTest, TricklingOrSilentServerEndsAtTheRequestsDeadli
     const HttpResponse response = TimedGet(options, Loopback(port, "/list"));
     EXPECT_EQ(response.outcome, Outcome::kInternetError);
     EXPECT_THAT(response.body, IsEmpty());
-    EXPECT_GE(elapsed_, milliseconds{700});
+    EXPECT_GE(elapsed_, milliseconds{650});  // curl keeps its own clock
     EXPECT_LT(elapsed_, milliseconds{3000}) << "the trickle takes 4 s";
   }
 }

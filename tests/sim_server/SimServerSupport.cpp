@@ -9,10 +9,10 @@
 
 #include <cstdlib>
 
-#include "sim/display/LineUnscrambling.h"
 #include "device/SendBlock.h"
 #include "server/ProgramPackage.h"
 #include "server/Separator.h"
+#include "sim/display/LineUnscrambling.h"
 
 namespace brintel::sim::test {
 
