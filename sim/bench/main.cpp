@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
       "Simulated displays plugged in one after another on one link path, as at a service-shop "
       "station: each stays until it has taken its program, then for --stay, and the next one "
       "comes --gap after it vanished. Prints 'PORT <path>' once, then one line per unit event: "
-      "'UNIT <n> <identity> appeared|completed|vanished|failed ...'."};
+      "'UNIT <n> <identity> appeared|completed|vanished|failed ...'.",
+      "brintel-display-bench"};
+  app.set_version_flag("--version", std::string("brintel-display-bench ") + BRINTEL_VERSION);
   BenchOptions options;
   std::size_t units = 0;
   std::string identityBase = "1027262514131211";

@@ -31,7 +31,9 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Simulated vehicle display: answers the upgrade tool's probe with its identity, takes the "
       "program block by block and keeps it. Prints 'PORT <path>' on stdout once the port is "
-      "ready."};
+      "ready.",
+      "brintel-display-sim"};
+  app.set_version_flag("--version", std::string("brintel-display-sim ") + BRINTEL_VERSION);
   DisplayOptions options;
   std::vector<std::string> faultTexts;
   bool once = false;

@@ -79,7 +79,9 @@ void Export(const Catalogue& catalogue, const std::filesystem::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Simulated program server: program lists and keyed packages over HTTP."};
+  CLI::App app{"Simulated program server: program lists and keyed packages over HTTP.",
+               "brintel-program-server"};
+  app.set_version_flag("--version", std::string("brintel-program-server ") + BRINTEL_VERSION);
   std::string listen = "127.0.0.1:0";
   std::vector<std::string> faultTexts;
   bool noLineBreaks = false;

@@ -1,7 +1,8 @@
 // The resources of the built brintel.exe, read as data: the dialog templates,
-// the About string, the icon and the instruction pictures.
+// the About string, the icon, the instruction pictures and the version.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -268,6 +269,73 @@ TEST_F(ProgramResources, InstructionPicturesAre24BitAtTheirSizes) {
     const std::size_t stride = (static_cast<std::size_t>(picture.width) * 3 + 3) / 4 * 4;
     EXPECT_GE(data.size(), sizeof header + stride * static_cast<std::size_t>(picture.height));
   }
+}
+
+// The numbers of a version text, "1.0" as 1, 0, 0, 0.
+std::array<unsigned, 4> VersionNumbers(const std::string& text) {
+  std::array<unsigned, 4> numbers{};
+  std::size_t at = 0;
+  for (unsigned& number : numbers) {
+    if (at >= text.size()) {
+      break;
+    }
+    const std::size_t dot = std::min(text.find('.', at), text.size());
+    number = static_cast<unsigned>(std::stoul(text.substr(at, dot - at)));
+    at = dot + 1;
+  }
+  return numbers;
+}
+
+// The file version Explorer shows and installers compare follows project()
+// in CMakeLists.txt.
+TEST_F(ProgramResources, VersionInfoCarriesTheProjectVersion) {
+  const std::wstring path = ProgramPath();
+  DWORD handle = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+  ASSERT_GT(size, 0u) << "no version resource, error " << ::GetLastError();
+  std::vector<std::byte> info(size);
+  ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", &value, &length));
+  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+  VS_FIXEDFILEINFO fixed{};
+  std::memcpy(&fixed, value, sizeof fixed);
+  EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed.dwFileType, static_cast<DWORD>(VFT_APP));
+  const std::array<unsigned, 4> want = VersionNumbers(BRINTEL_EXPECTED_VERSION);
+  const std::array<unsigned, 4> file = {
+      HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS), HIWORD(fixed.dwFileVersionLS),
+      LOWORD(fixed.dwFileVersionLS)};
+  const std::array<unsigned, 4> product = {
+      HIWORD(fixed.dwProductVersionMS), LOWORD(fixed.dwProductVersionMS),
+      HIWORD(fixed.dwProductVersionLS), LOWORD(fixed.dwProductVersionLS)};
+  EXPECT_EQ(file, want);
+  EXPECT_EQ(product, want);
+
+  // The strings sit in the block the translation names.
+  ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
+  ASSERT_GE(length, 4u);
+  WORD translation[2] = {};
+  std::memcpy(translation, value, sizeof translation);
+  EXPECT_EQ(translation[0], kEnglishUs);
+  EXPECT_EQ(translation[1], 1200);  // Unicode
+  const auto text = [&](const std::wstring& name) {
+    void* found = nullptr;
+    UINT chars = 0;
+    const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
+    if (!::VerQueryValueW(info.data(), key.c_str(), &found, &chars) || found == nullptr) {
+      return std::wstring();
+    }
+    return std::wstring(static_cast<const wchar_t*>(found));
+  };
+  const std::string expected = BRINTEL_EXPECTED_VERSION;
+  const std::wstring expectedText(expected.begin(), expected.end());
+  EXPECT_EQ(text(L"FileVersion"), expectedText);
+  EXPECT_EQ(text(L"ProductVersion"), expectedText);
+  EXPECT_EQ(text(L"OriginalFilename"), L"brintel.exe");
+  EXPECT_EQ(text(L"ProductName"), L"brintel");
 }
 
 // Every cut of a template must be refused, not read past its end.
