@@ -1,9 +1,35 @@
 #include "cli/CliOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <iostream>
 
 namespace brintel::cli {
+namespace {
+
+CLI::Validator NotEmpty() {
+  return CLI::Validator(
+      [](std::string& text) { return text.empty() ? std::string("must not be empty") : ""; },
+      "NAME");
+}
+
+// More than 0 and at most a million seconds: "nan", "inf" and 1e10 (which
+// would overflow the clock and end the search at once) are no time limit.
+CLI::Validator Seconds() {
+  return CLI::Validator(
+      [](std::string& text) {
+        double seconds = 0;
+        const char* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+        if (error != std::errc{} || stop != end || !(seconds > 0 && seconds <= 1e6)) {
+          return std::string("must be a number of seconds, more than 0 and at most 1000000");
+        }
+        return std::string();
+      },
+      "SECONDS");
+}
+
+}  // namespace
 
 std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv) {
   CliOptions options;
@@ -12,7 +38,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   app.set_version_flag("--version", std::string("brintel-cli ") + BRINTEL_VERSION);
   app.add_option("--port", options.ports,
                  "Probe this serial port instead of scanning (repeatable; probed in order)")
-      ->type_name("NAME");
+      ->type_name("NAME")
+      ->check(NotEmpty());
   app.add_option("--server", options.server,
                  std::string("Default program server for this run (default ") +
                      BRINTEL_DEFAULT_SERVER + ")")
@@ -30,7 +57,7 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
                  "Give up when no display is found for this long (default: search until "
                  "interrupted)")
       ->type_name("SECONDS")
-      ->check(CLI::PositiveNumber);
+      ->check(Seconds());
   app.add_option("--trace", options.trace, "Write every byte on the serial line to FILE")
       ->type_name("FILE");
   app.add_flag("--json", options.json,

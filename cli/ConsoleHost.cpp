@@ -1,17 +1,22 @@
 #include "cli/ConsoleHost.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <istream>
 #include <ostream>
 
 #include "cli/InstructionPictures.h"
+#include "cli/TerminalText.h"
 #include "device/SendBlock.h"
+#include "engine/Messages.h"
 #include "server/ProgramList.h"
 
 namespace brintel::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr int kMinBarWidth = 10;
 
 std::string MinutesSeconds(std::chrono::steady_clock::duration d) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(d).count();
@@ -23,8 +28,9 @@ std::string MinutesSeconds(std::chrono::steady_clock::duration d) {
 
 }  // namespace
 
-ConsoleHost::ConsoleHost(Settings settings, std::ostream& out, std::ostream& err, std::istream& in)
-    : settings_(std::move(settings)), out_(out), err_(err), in_(in) {
+ConsoleHost::ConsoleHost(Settings settings, std::ostream& out, std::ostream& err, std::istream& in,
+                         std::ostream* names)
+    : settings_(std::move(settings)), out_(out), err_(err), in_(in), names_(names ? *names : out) {
   address_ = settings_.address;
 }
 
@@ -57,14 +63,18 @@ void ConsoleHost::SetProgress(int position) {
   if (settings_.liveLine) {
     ShowStatus();
   } else {
-    out_ << "progress " << ProgressText() << '\n' << std::flush;
+    out_ << "progress " << ProgressText(true) << '\n' << std::flush;
   }
 }
 
-std::string ConsoleHost::ProgressText() const {
+std::string ConsoleHost::ProgressText(bool withPercent) const {
   char text[64];
-  std::snprintf(text, sizeof text, "%d/%d %d%%", progress_, BLOCK_COUNT,
-                progress_ * 100 / BLOCK_COUNT);
+  if (withPercent) {
+    std::snprintf(text, sizeof text, "%d/%d %d%%", progress_, BLOCK_COUNT,
+                  progress_ * 100 / BLOCK_COUNT);
+  } else {
+    std::snprintf(text, sizeof text, "%d/%d", progress_, BLOCK_COUNT);
+  }
   std::string line = text;
   if (perBlock_ != std::chrono::steady_clock::duration{} && progress_ < BLOCK_COUNT) {
     line += ' ';
@@ -74,6 +84,32 @@ std::string ConsoleHost::ProgressText() const {
   return line;
 }
 
+// The status, then the bar and the block count, in one line that never wraps:
+// the bar narrows first, then the status is cut. The status of a transfer
+// holds the percent already.
+std::string ConsoleHost::LiveLine() const {
+  const int width = settings_.width && settings_.width() > 0 ? settings_.width() : 80;
+  const int room = std::max(width - 1, 1);
+  if (progress_ == 0) {
+    return CutToColumns(status_, room);
+  }
+  std::string counts = "] ";
+  counts += ProgressText(status_.find('%') == std::string::npos);
+  const int statusColumns = TerminalColumns(status_);
+  const int fixed = 2 + 1 + TerminalColumns(counts);  // "  [" ... counts
+  const int bar = std::clamp(room - statusColumns - fixed, kMinBarWidth, kBarWidth);
+  const int filled = progress_ * bar / BLOCK_COUNT;
+  std::string tail = "[";
+  tail.append(static_cast<std::size_t>(filled), '#');
+  tail.append(static_cast<std::size_t>(bar - filled), '.');
+  tail += counts;
+  const int tailColumns = TerminalColumns(tail);
+  if (tailColumns + 2 > room) {
+    return CutToColumns(tail, room);
+  }
+  return CutToColumns(status_, room - tailColumns - 2) + "  " + tail;
+}
+
 void ConsoleHost::ShowStatus() {
   if (!settings_.liveLine) {
     if (!status_.empty()) {
@@ -81,13 +117,7 @@ void ConsoleHost::ShowStatus() {
     }
     return;
   }
-  std::string line = "\r\033[K" + status_;
-  if (progress_ > 0) {
-    const int filled = progress_ * kBarWidth / BLOCK_COUNT;
-    line += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + ProgressText();
-  }
-  out_ << line << std::flush;
+  out_ << "\r\033[K" << LiveLine() << std::flush;
   liveLineShown_ = true;
 }
 
@@ -117,6 +147,10 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
   lastMessage_ = text;
   ClearLiveLine();
   out_ << '[' << caption << "] " << text << '\n' << std::flush;
+  if (text == messages::kFail && !failure_.empty()) {
+    err_ << "brintel-cli: " << failure_ << " (" << failedUrl_ << ")\n" << std::flush;
+    failure_.clear();
+  }
   if (!settings_.yes && settings_.canAsk) {
     out_ << "Press Enter to continue..." << std::flush;
     WaitForEnter();
@@ -126,7 +160,15 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
   }
 }
 
+void ConsoleHost::RequestFailed(const std::string& url, const std::string& detail) {
+  failedUrl_ = ShownText(url, 400);
+  failure_ = ShownText(detail.empty() ? "no reply" : detail, 400);
+}
+
 bool ConsoleHost::WaitForEnter() {
+  if (settings_.discardTypedInput) {
+    settings_.discardTypedInput();  // typed during the transfer, not an answer to this
+  }
   std::string line;
   return static_cast<bool>(std::getline(in_, line));
 }
@@ -136,9 +178,9 @@ ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) 
   ClearLiveLine();
   if (settings_.list) {
     for (const std::size_t i : order) {
-      out_ << names[i] << '\n';
+      names_ << ShownText(names[i]) << '\n';
     }
-    out_ << std::flush;
+    names_ << std::flush;
     refusal_ = Refusal::kListPrinted;
     return {};
   }
@@ -150,9 +192,9 @@ ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) 
     }
     std::string held;
     for (const std::size_t i : order) {
-      held += "\n  " + names[i];
+      held += "\n  " + ShownText(names[i]);
     }
-    err_ << "brintel-cli: the program list holds no \"" << *settings_.program
+    err_ << "brintel-cli: the program list holds no \"" << ShownText(*settings_.program)
          << "\"; it holds:" << held << '\n'
          << std::flush;
     refusal_ = Refusal::kUnknownProgram;
@@ -168,6 +210,7 @@ ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) 
     return {};
   }
   const std::optional<std::size_t> chosen = Menu(names, order);
+  choiceCancelled_ = !chosen.has_value();
   return {chosen.has_value(), chosen};
 }
 
@@ -175,7 +218,7 @@ std::optional<std::size_t> ConsoleHost::Menu(const std::vector<std::string>& nam
                                              const std::vector<std::size_t>& order) {
   out_ << "Choose a program:\n";
   for (std::size_t k = 0; k < order.size(); ++k) {
-    out_ << "  " << (k + 1) << ") " << names[order[k]] << '\n';
+    out_ << "  " << (k + 1) << ") " << ShownText(names[order[k]]) << '\n';
   }
   while (true) {
     out_ << "Program number [1], or q to cancel: " << std::flush;
@@ -186,12 +229,11 @@ std::optional<std::size_t> ConsoleHost::Menu(const std::vector<std::string>& nam
     if (line.empty()) {
       return order.empty() ? std::nullopt : std::optional<std::size_t>(order.front());
     }
-    try {
-      const unsigned long k = std::stoul(line);
-      if (k >= 1 && k <= order.size()) {
-        return order[k - 1];
-      }
-    } catch (const std::exception&) {
+    // A whole number in range and nothing else: "2x" or "1.5" is no answer.
+    std::size_t k = 0;
+    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), k);
+    if (error == std::errc{} && end == line.data() + line.size() && k >= 1 && k <= order.size()) {
+      return order[k - 1];
     }
     out_ << "No such number.\n";
   }
@@ -199,7 +241,7 @@ std::optional<std::size_t> ConsoleHost::Menu(const std::vector<std::string>& nam
 
 void ConsoleHost::SetTitle(const std::string& title) {
   ClearLiveLine();
-  out_ << "Program: " << title << '\n' << std::flush;
+  out_ << "Program: " << ShownText(title) << '\n' << std::flush;
 }
 
 void ConsoleHost::DrawInstructionPictures(std::uint16_t leftId, std::uint16_t rightId) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -22,9 +23,16 @@ class ConsoleHost : public RunHost {
     bool list = false;
     std::optional<std::string> program;
     std::string address;
+    // The terminal's columns now (it may be resized); empty or 0: 80.
+    std::function<int()> width = {};
+    // Drops what was typed ahead, before a prompt waits for Enter.
+    std::function<void()> discardTypedInput = {};
   };
 
-  ConsoleHost(Settings settings, std::ostream& out, std::ostream& err, std::istream& in);
+  // Status, messages and menus go to `out`, notes to `err`; the names of
+  // --list go to `names` (out when null), so that they can be data alone.
+  ConsoleHost(Settings settings, std::ostream& out, std::ostream& err, std::istream& in,
+              std::ostream* names = nullptr);
 
   void ReadControls(std::string& statusText, std::string& serverAddress) override;
   void WriteControls(const std::string& statusText, const std::string& serverAddress) override;
@@ -44,10 +52,17 @@ class ConsoleHost : public RunHost {
   // Ends the live line so the shell prompt starts on a line of its own.
   void Finish();
 
+  // A server request failed: why, and what was asked, for the note after the
+  // designed messages.
+  void RequestFailed(const std::string& url, const std::string& detail);
+  // The choice was left without a program (q, or the end of the input).
+  bool choiceCancelled() const { return choiceCancelled_; }
+
  private:
   void ShowStatus();
   void ClearLiveLine();
-  std::string ProgressText() const;
+  std::string ProgressText(bool withPercent) const;
+  std::string LiveLine() const;
   bool WaitForEnter();
   std::optional<std::size_t> Menu(const std::vector<std::string>& names,
                                   const std::vector<std::size_t>& order);
@@ -56,6 +71,10 @@ class ConsoleHost : public RunHost {
   std::ostream& out_;
   std::ostream& err_;
   std::istream& in_;
+  std::ostream& names_;
+  std::string failedUrl_;
+  std::string failure_;
+  bool choiceCancelled_ = false;
   std::string status_;
   std::string address_;
   int progress_ = 0;

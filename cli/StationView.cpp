@@ -3,45 +3,13 @@
 #include <cstdio>
 #include <ostream>
 
+#include "cli/TerminalText.h"
 #include "device/SendBlock.h"
 
 namespace brintel::cli {
 namespace {
 
 constexpr int kBarWidth = 20;
-
-// East Asian wide characters take two columns: the Chinese prompts above all.
-int Columns(char32_t c) {
-  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-                    (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-                    (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-                    (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-  return wide ? 2 : 1;
-}
-
-// Cuts UTF-8 text at a character boundary so that it takes at most `columns`
-// columns: a redrawn line must never wrap.
-std::string CutToColumns(const std::string& text, int columns) {
-  int used = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    char32_t c = lead;
-    if (length > 1) {
-      c &= 0x3Fu >> (length - 1);
-    }
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    used += Columns(c);
-    if (used > columns) {
-      return text.substr(0, i);
-    }
-    i += length;
-  }
-  return text;
-}
 
 // By-path names are long and alike up to their end: the end tells the hub's
 // sockets apart.

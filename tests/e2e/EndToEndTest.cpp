@@ -6,7 +6,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <clocale>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -212,6 +215,11 @@ TEST_F(EndToEnd, UnreachableServerIsAnInternetError) {
   const Result r = Run({"--yes", "--server", address});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.Messages(), (Lines{kUnplug, kProgramError, kFail, kNoList}));
+  // After the designed messages, why and what was asked.
+  EXPECT_NE(r.err.find("(http://" + address + "/cargetnameplovix.asp?id=1027262514131211)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("onnect"), std::string::npos) << r.err;
 }
 
 TEST_F(EndToEnd, PackageFailuresShowTheirMessagesAndWriteNothing) {
@@ -234,6 +242,10 @@ TEST_F(EndToEnd, PackageFailuresShowTheirMessagesAndWriteNothing) {
     const Result r = Run({"--yes", "--program", "Standard"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_EQ(r.Messages(), c.messages);
+    if (c.fault == "package:other-device") {  // silent as designed; the command line explains
+      EXPECT_NE(r.err.find("made for display"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("not for this display 1027262514131211"), std::string::npos);
+    }
     server.reset();
   }
   EXPECT_EQ(display->Counters().blocksReceived, 0u);
@@ -350,8 +362,30 @@ TEST_F(EndToEnd, UsageAndRefusals) {
 
   const Result noTerminal = Run({});
   EXPECT_EQ(noTerminal.status, 2) << noTerminal.err;
-  EXPECT_EQ(Run({"--search-timeout", "-1"}).status, 2);
+  for (const char* seconds : {"-1", "0", "nan", "inf", "1e10", "5x"}) {
+    const Result bad = Run({"--list", "--search-timeout", seconds});
+    EXPECT_EQ(bad.status, 2) << seconds;
+    EXPECT_LT(bad.err.size(), 200u) << "a short reason, not a 309-digit range: " << bad.err;
+  }
+  EXPECT_EQ(Run({"--list", "--port", ""}, false).status, 2);
+  const Result fullTrace = Run({"--list", "--trace", "/dev/full"});
+  EXPECT_EQ(fullTrace.status, 2);
+  EXPECT_NE(fullTrace.err.find("/dev/full"), std::string::npos) << fullTrace.err;
   EXPECT_EQ(display->Counters().blocksReceived, 0u);
+
+  // --list keeps stdout for the names alone.
+  const Result list = Run({"--list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  std::istringstream names(list.out);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(names, line);) {
+    lines.push_back(line);
+  }
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Standard"), 1) << list.out;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "标准版"), 1);
+  EXPECT_EQ(list.out.find('['), std::string::npos) << "no message box on stdout";
+  EXPECT_NE(list.err.find(kUnplug), std::string::npos) << list.err;
 }
 
 TEST_F(EndToEnd, InterruptIsStop) {
@@ -367,6 +401,46 @@ TEST_F(EndToEnd, InterruptIsStop) {
   EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
   EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
   EXPECT_FALSE(display->Complete());
+
+  Subprocess terminated({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(),
+                         "--yes", "--program", "Standard"});
+  ASSERT_TRUE(terminated.ReadUntil(
+      [](const std::string& out) { return out.find("transferring... 1%") != std::string::npos; },
+      30s));
+  terminated.Signal(SIGTERM);
+  EXPECT_EQ(terminated.Wait(10s), 143);
+}
+
+// On an 80-column terminal the live line is redrawn in place and never wraps
+// (it would leave a line behind at every update), with the percent once.
+TEST_F(EndToEnd, TheLiveLineFitsTheTerminal) {
+  StartDisplay();
+  StartServer();
+  Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
+                  "--program", "标准版"},
+                 Subprocess::Terminal{.columns = 80});
+  ASSERT_EQ(cli.Wait(60s), 0) << cli.out();
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  int redrawn = 0;
+  const std::string& screen = cli.out();
+  for (std::size_t at = screen.find("\r\033[K"); at != std::string::npos;
+       at = screen.find("\r\033[K", at + 1)) {
+    const std::string line = screen.substr(at + 4, screen.find_first_of("\r\n", at + 4) - at - 4);
+    std::wstring wide(line.size() + 1, L'\0');
+    const std::size_t length = std::mbstowcs(wide.data(), line.c_str(), wide.size());
+    ASSERT_NE(length, static_cast<std::size_t>(-1)) << line;
+    if (line.rfind('[', 0) == 0 || line.rfind("Program: ", 0) == 0 ||
+        line.rfind("Picture ", 0) == 0) {
+      continue;  // printed lines after the live line was cleared, not redrawn ones
+    }
+    EXPECT_LT(wcswidth(wide.c_str(), length), 80) << line;
+    if (line.find("transferring") != std::string::npos) {
+      ++redrawn;
+      EXPECT_EQ(std::count(line.begin(), line.end(), '%'), 1) << line;
+    }
+  }
+  EXPECT_GE(redrawn, 70);
+  ExpectProgramWritten(kStandardGbk);
 }
 
 }  // namespace
