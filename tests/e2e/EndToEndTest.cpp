@@ -411,6 +411,73 @@ TEST_F(EndToEnd, InterruptIsStop) {
   EXPECT_EQ(terminated.Wait(10s), 143);
 }
 
+// At a terminal the menu takes a whole number in range and nothing else; q
+// leaves it with a note; Ctrl-C at a prompt is Stop.
+TEST_F(EndToEnd, TheMenuReadsStrictlyAndAPromptCanBeInterrupted) {
+  StartDisplay();
+  StartServer();
+  const auto sees = [](const char* text) {
+    return [text](const std::string& out) { return out.find(text) != std::string::npos; };
+  };
+  const std::vector<std::string> argv = {BRINTEL_CLI, "--port", display->PortPath(), "--server",
+                                         ServerAddress()};
+  {
+    Subprocess cli(argv, Subprocess::Terminal{.input = true});
+    ASSERT_TRUE(cli.ReadUntil(sees("Press Enter"), 20s)) << cli.out();
+    cli.Type("\n");
+    ASSERT_TRUE(cli.ReadUntil(sees("or q to cancel"), 20s)) << cli.out();
+    cli.Type("2x\n1.5\n99\n");
+    ASSERT_TRUE(cli.ReadUntil(
+        [](const std::string& out) {
+          std::size_t refusals = 0;
+          for (std::size_t at = out.find("No such number."); at != std::string::npos;
+               at = out.find("No such number.", at + 1)) {
+            ++refusals;
+          }
+          return refusals == 3;
+        },
+        20s))
+        << cli.out();
+    cli.Type("q\n");
+    EXPECT_EQ(cli.Wait(20s), 1) << cli.out();
+    EXPECT_NE(cli.out().find("no program chosen"), std::string::npos) << cli.out();
+  }
+  {
+    Subprocess cli(argv, Subprocess::Terminal{.input = true});
+    ASSERT_TRUE(cli.ReadUntil(sees("Press Enter"), 20s)) << cli.out();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(20s), 130) << cli.out();
+  }
+  EXPECT_EQ(display->Counters().blocksReceived, 0u);
+}
+
+// An Enter typed while the blocks went out is no answer to the completion.
+TEST_F(EndToEnd, InputTypedDuringTheTransferIsDroppedBeforeTheCompletionAsks) {
+  StartDisplay();
+  StartServer();
+  Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(),
+                  "--program", "标准版"},
+                 Subprocess::Terminal{.input = true});
+  for (const char* prompt : {kUnplug.c_str(), kPlugIn.c_str()}) {
+    ASSERT_TRUE(cli.ReadUntil(
+        [prompt](const std::string& out) {
+          return out.rfind("Press Enter") > out.find(prompt) &&
+                 out.find(prompt) != std::string::npos;
+        },
+        20s))
+        << cli.out();
+    cli.Type("\n");
+  }
+  ASSERT_TRUE(cli.ReadUntil(
+      [](const std::string& out) { return out.find("transferring... 10%") != std::string::npos; },
+      30s));
+  cli.Type("\n");
+  ASSERT_TRUE(cli.ReadUntil(
+      [](const std::string& out) { return out.find(kCompleted) != std::string::npos; }, 30s));
+  EXPECT_FALSE(cli.ReadUntil([](const std::string&) { return false; }, 500ms));
+  EXPECT_EQ(cli.Wait(0ms), -1) << "still waiting for Enter";
+}
+
 // On an 80-column terminal the live line is redrawn in place and never wraps
 // (it would leave a line behind at every update), with the percent once.
 TEST_F(EndToEnd, TheLiveLineFitsTheTerminal) {

@@ -35,14 +35,18 @@ Subprocess::Subprocess(const std::vector<std::string>& argv, Terminal terminal) 
   }
   fcntl(outFd_, F_SETFD, FD_CLOEXEC);
   fcntl(slave, F_SETFD, FD_CLOEXEC);
-  Spawn(argv, slave, slave);
+  Spawn(argv, slave, slave, terminal.input ? slave : -1);
 }
 
 // Takes over the child's ends of its stdout and stderr.
-void Subprocess::Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
+void Subprocess::Spawn(const std::vector<std::string>& argv, int outFd, int errFd, int inFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (inFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, inFd, 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
   posix_spawn_file_actions_adddup2(&actions, outFd, 1);
   posix_spawn_file_actions_adddup2(&actions, errFd, 2);
   std::vector<char*> args;
@@ -111,6 +115,12 @@ bool Subprocess::ReadUntil(const std::function<bool(const std::string&)>& until,
     }
   }
   return true;
+}
+
+void Subprocess::Type(const std::string& text) {
+  if (::write(outFd_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    throw std::runtime_error("cannot type at the terminal");
+  }
 }
 
 void Subprocess::Signal(int signal) {

@@ -15,10 +15,11 @@ namespace brintel::testing {
 class Subprocess {
  public:
   // A pseudo-terminal of this size as the child's stdout and stderr, both read
-  // into out(); stdin stays /dev/null.
+  // into out(); stdin too when `input` (then Type writes to it), else /dev/null.
   struct Terminal {
     unsigned short columns = 80;
     unsigned short rows = 24;
+    bool input = false;
   };
 
   explicit Subprocess(const std::vector<std::string>& argv);
@@ -33,6 +34,8 @@ class Subprocess {
                  std::chrono::milliseconds timeout);
 
   void Signal(int signal);
+  // What a person types at the terminal (Terminal::input only).
+  void Type(const std::string& text);
 
   // Waits for the exit; kills the child after the timeout. Returns the exit
   // status (128 + signal when killed by one), -1 when it timed out.
@@ -42,7 +45,7 @@ class Subprocess {
   const std::string& err() const { return err_; }
 
  private:
-  void Spawn(const std::vector<std::string>& argv, int outFd, int errFd);
+  void Spawn(const std::vector<std::string>& argv, int outFd, int errFd, int inFd = -1);
   bool Pump(int timeoutMs);
 
   pid_t pid_ = -1;
