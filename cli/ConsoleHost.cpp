@@ -152,6 +152,10 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
     failure_.clear();
   }
   if (!settings_.yes && settings_.canAsk) {
+    // Typed before the prompt (during the transfer, say): no answer to it.
+    if (settings_.discardTypedInput) {
+      settings_.discardTypedInput();
+    }
     out_ << "Press Enter to continue..." << std::flush;
     WaitForEnter();
   }
@@ -166,9 +170,6 @@ void ConsoleHost::RequestFailed(const std::string& url, const std::string& detai
 }
 
 bool ConsoleHost::WaitForEnter() {
-  if (settings_.discardTypedInput) {
-    settings_.discardTypedInput();  // typed during the transfer, not an answer to this
-  }
   std::string line;
   return static_cast<bool>(std::getline(in_, line));
 }
