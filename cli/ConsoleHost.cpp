@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr int kMinBarWidth = 10;
+constexpr int kStatusColumns = 400;
 
 std::string MinutesSeconds(std::chrono::steady_clock::duration d) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(d).count();
@@ -90,14 +91,34 @@ std::string ConsoleHost::ProgressText(bool withPercent) const {
 std::string ConsoleHost::LiveLine() const {
   const int width = settings_.width && settings_.width() > 0 ? settings_.width() : 80;
   const int room = std::max(width - 1, 1);
+  // The status may hold a program's name, which is the server's text.
+  std::string status = ShownText(status_, kStatusColumns);
   if (progress_ == 0) {
-    return CutToColumns(status_, room);
+    return CutToColumns(status, room);
+  }
+  // Too long, the status drops its label first, then is cut; the percent
+  // moves behind the bar when the cut would take it.
+  const auto fits = [&](const std::string& text, int tailColumns) {
+    return TerminalColumns(text) + 2 + tailColumns <= room;
+  };
+  const int shortestTail = 1 + kMinBarWidth + 2 + TerminalColumns(ProgressText(true));
+  if (!fits(status, shortestTail) && status.find("(sn=") != std::string::npos) {
+    status.erase(status.find("(sn="));
+  }
+  const bool percentInStatus =
+      status.find('%') != std::string::npos &&
+      CutToColumns(status, room - shortestTail - 2).find('%') != std::string::npos;
+  if (!percentInStatus && status.find('%') != std::string::npos) {
+    std::size_t digits = status.find('%');
+    while (digits > 0 && status[digits - 1] >= '0' && status[digits - 1] <= '9') {
+      --digits;
+    }
+    status.erase(digits);  // "COM3 transferring... ": the percent follows the bar
   }
   std::string counts = "] ";
-  counts += ProgressText(status_.find('%') == std::string::npos);
-  const int statusColumns = TerminalColumns(status_);
+  counts += ProgressText(!percentInStatus);
   const int fixed = 2 + 1 + TerminalColumns(counts);  // "  [" ... counts
-  const int bar = std::clamp(room - statusColumns - fixed, kMinBarWidth, kBarWidth);
+  const int bar = std::clamp(room - TerminalColumns(status) - fixed, kMinBarWidth, kBarWidth);
   const int filled = progress_ * bar / BLOCK_COUNT;
   std::string tail = "[";
   tail.append(static_cast<std::size_t>(filled), '#');
@@ -107,13 +128,13 @@ std::string ConsoleHost::LiveLine() const {
   if (tailColumns + 2 > room) {
     return CutToColumns(tail, room);
   }
-  return CutToColumns(status_, room - tailColumns - 2) + "  " + tail;
+  return CutToColumns(status, room - tailColumns - 2) + "  " + tail;
 }
 
 void ConsoleHost::ShowStatus() {
   if (!settings_.liveLine) {
     if (!status_.empty()) {
-      out_ << status_ << '\n' << std::flush;
+      out_ << ShownText(status_, kStatusColumns) << '\n' << std::flush;
     }
     return;
   }
@@ -132,6 +153,12 @@ void ConsoleHost::Note(const std::string& text) {
   ClearLiveLine();
   err_ << "brintel-cli: " << text << '\n' << std::flush;
   if (settings_.liveLine && !status_.empty()) {
+    ShowStatus();
+  }
+}
+
+void ConsoleHost::Redraw() {
+  if (liveLineShown_) {
     ShowStatus();
   }
 }

@@ -51,6 +51,8 @@ class ConsoleHost : public RunHost {
 
   // Ends the live line so the shell prompt starts on a line of its own.
   void Finish();
+  // The terminal changed its size: the live line is drawn again to fit it.
+  void Redraw();
 
   // A server request failed: why, and what was asked, for the note after the
   // designed messages.

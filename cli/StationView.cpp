@@ -48,7 +48,7 @@ void StationView::Apply(const RunEvent& event) {
     case RunEvent::Kind::kStatus:
     case RunEvent::Kind::kNote:
       if (!event.text.empty()) {
-        channel.text = event.text;
+        channel.text = ShownText(event.text, 400);
       }
       break;
     case RunEvent::Kind::kMessage:
@@ -81,10 +81,10 @@ void StationView::PrintEvent(const RunEvent& event) {
       if (event.text.empty()) {
         return;
       }
-      line += event.text;
+      line += ShownText(event.text, 400);
       break;
     case RunEvent::Kind::kNote:
-      line += "note: " + event.text;
+      line += "note: " + ShownText(event.text, 400);
       break;
     case RunEvent::Kind::kMessage:
       line += "[" + event.caption + "] " + event.text;
@@ -93,7 +93,7 @@ void StationView::PrintEvent(const RunEvent& event) {
       line += "progress " + std::to_string(event.blocks) + "/" + std::to_string(BLOCK_COUNT);
       break;
     case RunEvent::Kind::kTitle:
-      line += "Program: " + event.text;
+      line += "Program: " + ShownText(event.text);
       break;
     case RunEvent::Kind::kPictures:
       line += "pictures " + std::to_string(event.leftPicture) + " " +

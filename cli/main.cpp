@@ -42,6 +42,21 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+volatile std::sig_atomic_t resized = 0;
+
+void OnResize(int) {
+  resized = 1;
+}
+
+// SA_RESTART: a resize must not end a wait for Enter.
+void CatchResizes() {
+  struct sigaction action {};
+  action.sa_handler = OnResize;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGWINCH, &action, nullptr);
+}
+
 // A shell's status for a run a signal stopped: 130 for SIGINT, 143 for SIGTERM.
 int InterruptedStatus() {
   return 128 + interrupted;
@@ -190,8 +205,13 @@ int main(int argc, char** argv) {
   UnitWatch unit(run, channelHost);
   std::string deviceId;  // the display found, which the end of a run forgets
   CatchInterrupts();
+  CatchResizes();
   const UpgradeRun::Ending ending = run.Run([] { return interrupted != 0; },
                                             [&] {
+                                              if (resized != 0) {
+                                                resized = 0;
+                                                console.Redraw();
+                                              }
                                               if (!run.engine().link().deviceId().empty()) {
                                                 deviceId = run.engine().link().deviceId();
                                               }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "Subprocess.h"
+#include "device/SendBlock.h"
 #include "engine/Messages.h"
 #include "sim/display/DisplaySimulator.h"
 #include "sim/server/ProgramServer.h"
@@ -486,28 +487,60 @@ TEST_F(EndToEnd, TheLiveLineFitsTheTerminal) {
   Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
                   "--program", "标准版"},
                  Subprocess::Terminal{.columns = 80});
+  ASSERT_TRUE(cli.ReadUntil(
+      [](const std::string& out) { return out.find("transferring... 30%") != std::string::npos; },
+      30s));
+  const std::size_t resizedAt = cli.out().size();
+  cli.Resize(50);
   ASSERT_EQ(cli.Wait(60s), 0) << cli.out();
   std::setlocale(LC_CTYPE, "C.UTF-8");
-  int redrawn = 0;
+  std::vector<std::pair<std::size_t, int>> drawn;  // where, how wide
   const std::string& screen = cli.out();
   for (std::size_t at = screen.find("\r\033[K"); at != std::string::npos;
        at = screen.find("\r\033[K", at + 1)) {
     const std::string line = screen.substr(at + 4, screen.find_first_of("\r\n", at + 4) - at - 4);
+    if (line.find("/70") == std::string::npos || line.rfind('[', 0) == 0) {
+      continue;  // the search, and lines printed after the live line was cleared
+    }
     std::wstring wide(line.size() + 1, L'\0');
     const std::size_t length = std::mbstowcs(wide.data(), line.c_str(), wide.size());
     ASSERT_NE(length, static_cast<std::size_t>(-1)) << line;
-    if (line.rfind('[', 0) == 0 || line.rfind("Program: ", 0) == 0 ||
-        line.rfind("Picture ", 0) == 0) {
-      continue;  // printed lines after the live line was cleared, not redrawn ones
-    }
-    EXPECT_LT(wcswidth(wide.c_str(), length), 80) << line;
-    if (line.find("transferring") != std::string::npos) {
-      ++redrawn;
-      EXPECT_EQ(std::count(line.begin(), line.end(), '%'), 1) << line;
+    drawn.emplace_back(at, wcswidth(wide.c_str(), length));
+    EXPECT_LT(drawn.back().second, 80) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '%'), 1) << line;
+  }
+  ASSERT_GE(drawn.size(), 70u);
+  int narrow = 0;
+  for (const auto& [at, columns] : drawn) {
+    if (at > resizedAt + 200) {  // once the resize has reached it
+      EXPECT_LT(columns, 50);
+      ++narrow;
     }
   }
-  EXPECT_GE(redrawn, 70);
+  EXPECT_GT(narrow, 20);
   ExpectProgramWritten(kStandardGbk);
+}
+
+// Names and titles from the server may hold anything: shown, they cannot
+// drive the terminal; sent back, they are the server's bytes exactly.
+TEST_F(EndToEnd, ServerTextIsShownEscapedAndSentBackUnchanged) {
+  const std::string red = "\x1b[31mRed\x1b[0m";
+  std::vector<sim::Program> programs = {
+      {red, "\x1b]0;owned\x07Title", "139140", std::vector<std::uint8_t>(PROGRAM_SIZE, 0x5A), ""},
+      {std::string("Nul\0Name", 8), "plain", "139140",
+       std::vector<std::uint8_t>(PROGRAM_SIZE, 0x11), ""}};
+  server = std::make_unique<sim::ProgramServer>(sim::Catalogue(std::move(programs)),
+                                                sim::ProgramServer::Options{});
+  server->Start();
+  StartDisplay();
+  const Result list = Run({"--list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out, "\\x1B[31mRed\\x1B[0m\nNul\\x00Name\n");  // in sorted order
+  const Result run = Run({"--yes", "--program", red});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  ExpectProgramWritten(red);
+  EXPECT_NE(run.out.find("Program: \\x1B]0;owned\\x07Title\n"), std::string::npos) << run.out;
+  EXPECT_EQ((run.out + run.err + list.err).find('\x1b'), std::string::npos);
 }
 
 }  // namespace

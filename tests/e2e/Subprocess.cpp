@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +116,14 @@ bool Subprocess::ReadUntil(const std::function<bool(const std::string&)>& until,
     }
   }
   return true;
+}
+
+void Subprocess::Resize(unsigned short columns) {
+  winsize size{};
+  ::ioctl(outFd_, TIOCGWINSZ, &size);
+  size.ws_col = columns;
+  ::ioctl(outFd_, TIOCSWINSZ, &size);
+  Signal(SIGWINCH);
 }
 
 void Subprocess::Type(const std::string& text) {

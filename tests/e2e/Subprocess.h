@@ -34,6 +34,8 @@ class Subprocess {
                  std::chrono::milliseconds timeout);
 
   void Signal(int signal);
+  // The terminal takes this many columns, and the child is told (SIGWINCH).
+  void Resize(unsigned short columns);
   // What a person types at the terminal (Terminal::input only).
   void Type(const std::string& text);
 
