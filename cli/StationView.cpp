@@ -168,14 +168,4 @@ void StationView::Finish() {
   out_ << std::flush;
 }
 
-int StationView::completed() const {
-  std::lock_guard lock(mutex_);
-  return completed_;
-}
-
-int StationView::ended() const {
-  std::lock_guard lock(mutex_);
-  return completed_ + failed_;
-}
-
 }  // namespace brintel::cli

@@ -21,9 +21,6 @@ class StationView {
   // Leaves the cursor below the view.
   void Finish();
 
-  int completed() const;
-  int ended() const;
-
  private:
   struct Channel {
     std::string port;

@@ -154,13 +154,13 @@ void DisplayBench::Run() {
 }
 
 void DisplayBench::Appear(std::size_t index) {
-  const BenchUnit& spec = options_.units[index];
+  const BenchUnit& planned = options_.units[index];
   DisplayOptions display;
-  display.identity = spec.identity;
+  display.identity = planned.identity;
   display.linkPath = options_.linkPath;
   display.baud = options_.baud;
-  display.faults = spec.faults;
-  display.outputPath = spec.outputPath;
+  display.faults = planned.faults;
+  display.outputPath = planned.outputPath;
   display.log = [this, index](const std::string& line) { Note(index, line); };
   auto unit = std::make_shared<DisplaySimulator>(std::move(display));
   unit->Start();

@@ -16,6 +16,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/StopSignals.h"
 #include "sim/bench/DisplayBench.h"
 
 namespace {
@@ -25,8 +26,6 @@ using brintel::sim::BenchEventKind;
 using brintel::sim::BenchOptions;
 using brintel::sim::DisplayBench;
 using brintel::sim::Fault;
-
-constexpr long kSignalPollNs = 50'000'000;
 
 // "[UNIT:]FAULT": a fault for every unit, or with a prefix for unit UNIT
 // (from 1) only. Fault names never begin with a digit.
@@ -184,14 +183,7 @@ int main(int argc, char** argv) {
     };
   }
 
-  // Blocked before any thread exists, so that they all inherit the mask and
-  // the signals are taken here, outside any handler.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const sigset_t stopSignals = brintel::sim::BlockStopSignals();
 
   std::optional<DisplayBench> bench;
   try {
@@ -206,8 +198,7 @@ int main(int argc, char** argv) {
   printLock.unlock();
 
   while (!bench->WaitUntilDone(std::chrono::milliseconds(0))) {
-    const timespec wait{0, kSignalPollNs};
-    if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+    if (brintel::sim::StopSignalled(stopSignals)) {
       break;
     }
   }

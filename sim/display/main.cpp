@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/StopSignals.h"
 #include "sim/display/DisplaySimulator.h"
 
 namespace {
@@ -23,7 +24,6 @@ using namespace std::chrono_literals;
 // After the last acknowledgement the tool closes the port; closing ours first
 // would hang up its line while the acknowledgement may still be unread.
 constexpr auto kLingerAfterProgram = 2s;
-constexpr long kSignalPollNs = 50'000'000;
 
 }  // namespace
 
@@ -69,14 +69,7 @@ int main(int argc, char** argv) {
     options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   }
 
-  // Blocked before the simulator's thread exists, so that it inherits the mask
-  // and the signals are taken here, outside any handler.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const sigset_t stopSignals = brintel::sim::BlockStopSignals();
 
   std::optional<DisplaySimulator> simulator;
   try {
@@ -91,8 +84,7 @@ int main(int argc, char** argv) {
 
   std::optional<std::chrono::steady_clock::time_point> finishedAt;
   for (;;) {
-    const timespec wait{0, kSignalPollNs};
-    if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+    if (brintel::sim::StopSignalled(stopSignals)) {
       break;
     }
     if (!once) {

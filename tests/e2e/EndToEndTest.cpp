@@ -7,15 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
-#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "Subprocess.h"
+#include "TerminalScreen.h"
 #include "device/SendBlock.h"
 #include "engine/Messages.h"
 #include "sim/display/DisplaySimulator.h"
@@ -493,19 +492,12 @@ TEST_F(EndToEnd, TheLiveLineFitsTheTerminal) {
   const std::size_t resizedAt = cli.out().size();
   cli.Resize(50);
   ASSERT_EQ(cli.Wait(60s), 0) << cli.out();
-  std::setlocale(LC_CTYPE, "C.UTF-8");
   std::vector<std::pair<std::size_t, int>> drawn;  // where, how wide
-  const std::string& screen = cli.out();
-  for (std::size_t at = screen.find("\r\033[K"); at != std::string::npos;
-       at = screen.find("\r\033[K", at + 1)) {
-    const std::string line = screen.substr(at + 4, screen.find_first_of("\r\n", at + 4) - at - 4);
+  for (const auto& [at, line] : RedrawnLines(cli.out())) {
     if (line.find("/70") == std::string::npos || line.rfind('[', 0) == 0) {
       continue;  // the search, and lines printed after the live line was cleared
     }
-    std::wstring wide(line.size() + 1, L'\0');
-    const std::size_t length = std::mbstowcs(wide.data(), line.c_str(), wide.size());
-    ASSERT_NE(length, static_cast<std::size_t>(-1)) << line;
-    drawn.emplace_back(at, wcswidth(wide.c_str(), length));
+    drawn.emplace_back(at, ColumnsOnTerminal(line));
     EXPECT_LT(drawn.back().second, 80) << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), '%'), 1) << line;
   }

@@ -7,14 +7,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <clocale>
-#include <cwchar>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "Subprocess.h"
+#include "TerminalScreen.h"
 #include "sim/bench/DisplayBench.h"
 #include "sim/server/ProgramServer.h"
 
@@ -309,15 +308,6 @@ TEST_F(Station, ASingleRunWithJsonEndsWithItsUnit) {
   ExpectWrittenOnce(benches[0]->Results().at(0), Expected(kStandardGbk));
 }
 
-// The columns a line takes on the terminal, as the C library counts them.
-int TerminalColumns(const std::string& utf8) {
-  std::setlocale(LC_CTYPE, "C.UTF-8");
-  std::wstring wide(utf8.size() + 1, L'\0');
-  const std::size_t length = std::mbstowcs(wide.data(), utf8.c_str(), wide.size());
-  EXPECT_NE(length, static_cast<std::size_t>(-1)) << "not UTF-8: " << utf8;
-  return length == static_cast<std::size_t>(-1) ? 1000 : wcswidth(wide.c_str(), length);
-}
-
 // On an 80-column terminal each channel keeps one line, redrawn in place and
 // never wrapped (the Chinese prompts take two columns a character).
 TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
@@ -328,11 +318,9 @@ TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
   const std::string& screen = station.out();
   EXPECT_NE(screen.find("\033[3A"), std::string::npos) << "two channels and the totals redrawn";
   std::vector<std::string> drawn;
-  for (std::size_t at = screen.find("\r\033[K"); at != std::string::npos;
-       at = screen.find("\r\033[K", at + 1)) {
-    const std::size_t begin = at + 4;
-    drawn.push_back(screen.substr(begin, screen.find_first_of("\r\n", begin) - begin));
-    EXPECT_LT(TerminalColumns(drawn.back()), 80) << drawn.back();
+  for (const RedrawnLine& line : RedrawnLines(screen)) {
+    drawn.push_back(line.text);
+    EXPECT_LT(ColumnsOnTerminal(line.text), 80) << line.text;
   }
   ASSERT_GE(drawn.size(), 3u);
   const std::vector<std::string> last(drawn.end() - 3, drawn.end());

@@ -32,7 +32,7 @@ class SimulatedBench : public ::testing::Test {
   std::mutex eventsMutex;
   std::vector<Event> events;
 
-  static BenchUnit Spec(std::string identity) {
+  static BenchUnit Unit(std::string identity) {
     BenchUnit unit;
     unit.identity = std::move(identity);
     return unit;
@@ -73,7 +73,7 @@ class SimulatedBench : public ::testing::Test {
 };
 
 TEST_F(SimulatedBench, UnitsComeOneAfterAnotherWithTheirOwnIdentityAndStayAfterCompletingOnce) {
-  BenchOptions options = Options({Spec("1027262514131211"), Spec("10272625141312AB")});
+  BenchOptions options = Options({Unit("1027262514131211"), Unit("10272625141312AB")});
   options.units[0].outputPath = (dir / "first.bin").string();
   options.stayAfterCompletion = 300ms;
   options.gap = 500ms;
@@ -117,10 +117,10 @@ TEST_F(SimulatedBench, UnitsComeOneAfterAnotherWithTheirOwnIdentityAndStayAfterC
 }
 
 TEST_F(SimulatedBench, AUnitThatNeverCompletesLeavesAfterItsOwnLeaveAfterOrTheBenchDefault) {
-  BenchUnit refused = Spec("1027262514131211");
+  BenchUnit refused = Unit("1027262514131211");
   refused.faults = {*ParseFault("no-ack:0").fault};
   refused.leaveAfter = 300ms;
-  BenchOptions options = Options({refused, Spec("1027262514131212")});
+  BenchOptions options = Options({refused, Unit("1027262514131212")});
   options.leaveAfter = 1500ms;
   options.gap = 100ms;
   StartBench(options);
@@ -143,7 +143,7 @@ TEST_F(SimulatedBench, AUnitThatNeverCompletesLeavesAfterItsOwnLeaveAfterOrTheBe
 }
 
 TEST_F(SimulatedBench, StopUnplugsThePresentUnitAndNoOtherComes) {
-  BenchOptions options = Options({Spec("1027262514131211"), Spec("1027262514131212")});
+  BenchOptions options = Options({Unit("1027262514131211"), Unit("1027262514131212")});
   options.gap = 0ms;
   StartBench(options);
   EXPECT_TRUE(LinkThere());
