@@ -196,9 +196,19 @@ void ConsoleHost::RequestFailed(const std::string& url, const std::string& detai
   failure_ = ShownText(detail.empty() ? "no reply" : detail, 400);
 }
 
-bool ConsoleHost::WaitForEnter() {
+std::optional<std::string> ConsoleHost::ReadLine() {
+  if (settings_.readLine) {
+    return settings_.readLine();
+  }
   std::string line;
-  return static_cast<bool>(std::getline(in_, line));
+  if (!std::getline(in_, line)) {
+    return std::nullopt;
+  }
+  return line;
+}
+
+bool ConsoleHost::WaitForEnter() {
+  return ReadLine().has_value();
 }
 
 ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) {
@@ -250,8 +260,9 @@ std::optional<std::size_t> ConsoleHost::Menu(const std::vector<std::string>& nam
   }
   while (true) {
     out_ << "Program number [1], or q to cancel: " << std::flush;
-    std::string line;
-    if (!std::getline(in_, line) || line == "q" || line == "Q") {
+    const std::optional<std::string> answer = ReadLine();
+    const std::string line = answer.value_or("");
+    if (!answer || line == "q" || line == "Q") {
       return std::nullopt;
     }
     if (line.empty()) {

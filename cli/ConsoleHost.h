@@ -27,6 +27,9 @@ class ConsoleHost : public RunHost {
     std::function<int()> width = {};
     // Drops what was typed ahead, before a prompt waits for Enter.
     std::function<void()> discardTypedInput = {};
+    // Reads one line of the answer; nothing at the end of the input or when
+    // interrupted. Empty: std::getline on the input stream.
+    std::function<std::optional<std::string>()> readLine = {};
   };
 
   // Status, messages and menus go to `out`, notes to `err`; the names of
@@ -66,6 +69,7 @@ class ConsoleHost : public RunHost {
   std::string ProgressText(bool withPercent) const;
   std::string LiveLine() const;
   bool WaitForEnter();
+  std::optional<std::string> ReadLine();
   std::optional<std::size_t> Menu(const std::vector<std::string>& names,
                                   const std::vector<std::size_t>& order);
 

@@ -1,9 +1,11 @@
 // brintel-cli: the upgrade engine without a window.
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -60,6 +62,32 @@ void CatchResizes() {
 // A shell's status for a run a signal stopped: 130 for SIGINT, 143 for SIGTERM.
 int InterruptedStatus() {
   return 128 + interrupted;
+}
+
+// A line from the terminal, read a byte at a time between looks at the
+// interrupt flag: a Ctrl-C that comes just before the read began still ends
+// the wait.
+std::optional<std::string> ReadAnswer() {
+  std::string line;
+  while (interrupted == 0) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&input, 1, 50) <= 0) {
+      continue;
+    }
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return std::nullopt;  // end of the input
+    }
+    if (c == '\n') {
+      return line;
+    }
+    line += c;
+  }
+  return std::nullopt;
 }
 
 int TerminalWidth(int fd) {
@@ -176,7 +204,9 @@ int main(int argc, char** argv) {
                              if (canAsk) {
                                ::tcflush(STDIN_FILENO, TCIFLUSH);
                              }
-                           }},
+                           },
+                       .readLine = canAsk ? std::function(ReadAnswer)
+                                          : std::function<std::optional<std::string>()>{}},
                       options.list ? std::cerr : std::cout, std::cerr, std::cin, &std::cout);
   RunHost& host = options.json && !options.list ? static_cast<RunHost&>(channelHost) : console;
   PosixSerialPort serial(PosixSerialPort::Options{.fixedPorts = options.ports});
