@@ -13,6 +13,7 @@ struct BlockCounts {
   int acknowledgementSilences = 0;  // the echo was whole, the acknowledgement never came
   int identificationFailures = 0;   // no reply, a wrong reply or a bad frame between blocks
   int portsLost = 0;                // every write refused: the display was unplugged
+  int otherDisplays = 0;            // a display the package was not made for answered
 
   int sentAgain() const {
     return retryAcknowledgements + wrongEchoes + echoSilences + acknowledgementSilences;

@@ -50,7 +50,7 @@ DeviceLink::Stage DeviceLink::stage() const {
 }
 
 bool DeviceLink::SendsNext() const {
-  return identified_ != 0 && (step_ == STEP_PROBE || step_ == STEP_SEND);
+  return identified_ != 0 && ((step_ == STEP_PROBE && !afterFailure_) || step_ == STEP_SEND);
 }
 
 DeviceLink::IdentifyResult DeviceLink::IdentifyStep(bool transferPhase, std::string& statusText) {
@@ -80,6 +80,7 @@ DeviceLink::IdentifyResult DeviceLink::Probe(std::string& statusText) {
       return IdentifyResult::kPending;
     }
   }
+  afterFailure_ = false;
   Drain();
   if (!SendByte(port_, PROBE_BYTE, pause_)) {
     return LosePort() ? IdentifyResult::kPortLost : IdentifyResult::kPending;
@@ -129,7 +130,7 @@ DeviceLink::IdentifyResult DeviceLink::CollectFrame(bool transferPhase, std::str
     identityFrame_[frameBytesLeft_] = byte;
     if (frameBytesLeft_ == 0) {
       if (IsValidFrame(identityFrame_)) {
-        return AcceptIdentity(statusText);
+        return AcceptIdentity(transferPhase, statusText);
       }
       if (!transferPhase && !identified_) {
         statusText = PortName() + messages::kFoundNoSerial;
@@ -141,13 +142,36 @@ DeviceLink::IdentifyResult DeviceLink::CollectFrame(bool transferPhase, std::str
   return IdentifyResult::kPending;
 }
 
-DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(std::string& statusText) {
+DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(bool transferPhase,
+                                                      std::string& statusText) {
+  if (transferPhase) {
+    std::string deviceId = brintel::BuildDeviceLabel(identityFrame_).deviceId;
+    if (deviceId != packageDeviceId_) {
+      return RefuseOtherDisplay(std::move(deviceId));
+    }
+  }
+  ++validExchanges_;
   if (!identified_) {
     identified_ = 1;
     statusText = PortName() + messages::kFound + BuildDeviceLabel();
   }
   Drain();
   return IdentifyResult::kIdentified;
+}
+
+// Given up like a bad frame: while searching the port is left for the next
+// one; an identified port (the display swapped behind an adapter that stayed)
+// gets nothing but probes until the right display answers.
+DeviceLink::IdentifyResult DeviceLink::RefuseOtherDisplay(std::string deviceId) {
+  otherDeviceId_ = std::move(deviceId);
+  ++counts_.otherDisplays;
+  if (!identified_) {
+    port_.ClosePort();
+    ++portIndex_;
+  }
+  step_ = STEP_PROBE;
+  afterFailure_ = true;
+  return IdentifyResult::kOtherDisplay;
 }
 
 void DeviceLink::GiveUpProbe() {
@@ -158,6 +182,7 @@ void DeviceLink::GiveUpProbe() {
     ++portIndex_;
   }
   step_ = STEP_PROBE;
+  afterFailure_ = true;
 }
 
 // A port that refuses every write is gone (the display was unplugged). While
@@ -181,7 +206,9 @@ void DeviceLink::EndSearch() {
   port_.ClosePort();
 }
 
-void DeviceLink::BeginTransfer() {
+void DeviceLink::BeginTransfer(std::string packageDeviceId) {
+  packageDeviceId_ = std::move(packageDeviceId);
+  otherDeviceId_.clear();
   blockIndex_ = 0;
   step_ = STEP_PROBE;
   frameBytesLeft_ = 0;
@@ -232,9 +259,11 @@ void DeviceLink::EchoStep() {
     if (byte != expected) {
       ++counts_.wrongEchoes;
       step_ = STEP_PROBE;
+      afterFailure_ = true;
       return;
     }
     if (++byteIndex_ == static_cast<std::int32_t>(BLOCK_SIZE)) {
+      ++validExchanges_;
       step_ = STEP_ECHO_COMPLETE;  // an early acknowledgement stays queued for the next tick
       return;
     }
@@ -252,17 +281,21 @@ DeviceLink::TransferResult DeviceLink::AcknowledgementStep() {
     ++(byteIndex_ < static_cast<std::int32_t>(BLOCK_SIZE) ? counts_.echoSilences
                                                           : counts_.acknowledgementSilences);
     step_ = STEP_PROBE;
+    afterFailure_ = true;
     return TransferResult::kPending;
   }
   if (byte == BLOCK_ACCEPT) {
+    ++validExchanges_;
     ++blockIndex_;
     ++counts_.accepted;
     step_ = STEP_PROBE;
     return TransferResult::kAccepted;
   }
   if (byte == BLOCK_RETRY) {
+    ++validExchanges_;
     ++counts_.retryAcknowledgements;
     step_ = STEP_PROBE;
+    afterFailure_ = true;
   }
   return TransferResult::kPending;  // any other byte is dropped, one per tick
 }

@@ -23,7 +23,9 @@ class DeviceLink {
   // kPortLost: the identified display's port refused every write and was
   // closed. The display lost its power with it and counts its blocks from 0
   // again, so the run must end: sending on would write it out of step.
-  enum class IdentifyResult { kPending, kIdentified, kPortLost };
+  // kOtherDisplay: in the transfer a valid frame came from a display the
+  // package was not made for; nothing is prepared for it.
+  enum class IdentifyResult { kPending, kIdentified, kPortLost, kOtherDisplay };
   enum class TransferResult { kPending, kAccepted, kPortLost };
 
   // The part of a block's exchange the next tick works on; within a stage the
@@ -36,8 +38,17 @@ class DeviceLink {
   };
   Stage stage() const;
   // The next tick sends without waiting for the display: the probe of an
-  // identified display, or the prepared block.
+  // identified display after an accepted block, or the prepared block. A probe
+  // after a failed exchange waits for its regular tick, so a display that
+  // babbles cannot drive the ticks.
   bool SendsNext() const;
+  // Counts exchanges that show the right display alive: a valid frame it was
+  // accepted for, a complete echo, an acknowledgement. Garbage never counts.
+  std::uint64_t validExchanges() const { return validExchanges_; }
+  // The identity of the latest display refused in the transfer; empty when
+  // none was since the transfer began.
+  const std::string& otherDeviceId() const { return otherDeviceId_; }
+  const std::string& packageDeviceId() const { return packageDeviceId_; }
 
   DeviceLink(SerialPort& port, Pause pause);
 
@@ -53,8 +64,10 @@ class DeviceLink {
   // The search found the display: hand over to the list phase, port closed.
   void EndSearch();
 
-  // The transfer begins at block 0 with a fresh search.
-  void BeginTransfer();
+  // The transfer begins at block 0 with a fresh search, for the display
+  // `packageDeviceId` only: the package is keyed to it, so any other display
+  // would take a program that is not its own.
+  void BeginTransfer(std::string packageDeviceId);
 
   // Prepares block `blockIndex` from the package; the next step sends it.
   void PrepareBlock(std::string_view packageText, std::ptrdiff_t payloadStart,
@@ -97,7 +110,8 @@ class DeviceLink {
   void Drain();
   void WaitForReply();
   IdentifyResult CollectFrame(bool transferPhase, std::string& statusText);
-  IdentifyResult AcceptIdentity(std::string& statusText);
+  IdentifyResult AcceptIdentity(bool transferPhase, std::string& statusText);
+  IdentifyResult RefuseOtherDisplay(std::string deviceId);
   void GiveUpProbe();
   bool LosePort();
   TransferResult SendStep();
@@ -119,6 +133,10 @@ class DeviceLink {
   std::int32_t identified_ = 0;
   std::string deviceId_;
   std::uint64_t bytesReceived_ = 0;
+  std::uint64_t validExchanges_ = 0;
+  bool afterFailure_ = false;  // the probe due follows a failed exchange
+  std::string packageDeviceId_;
+  std::string otherDeviceId_;
   BlockCounts counts_;
 };
 

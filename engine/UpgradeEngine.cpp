@@ -125,7 +125,7 @@ void UpgradeEngine::DownloadPackage() {
   }
 
   phase_ = PHASE_TRANSFER;
-  link_.BeginTransfer();
+  link_.BeginTransfer(responseText_.substr(0, PACKAGE_ID_SIZE));
   const PackageHeader header = ReadPackageHeader(responseText_);
   payloadStart_ = header.payloadStart;
   host_.SetTitle(gbk_.ToUtf8(header.title));
@@ -145,6 +145,7 @@ void UpgradeEngine::TransferTick() {
       case DeviceLink::IdentifyResult::kPortLost:
         EndLostTransfer();
         break;
+      case DeviceLink::IdentifyResult::kOtherDisplay:  // probed until the right one answers
       case DeviceLink::IdentifyResult::kPending:
         break;
     }

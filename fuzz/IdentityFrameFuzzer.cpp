@@ -20,7 +20,9 @@ namespace {
 constexpr int kMaxTicks = 4000;
 
 // Any text serves: the transfer steps read only what PrepareBlock made of it.
-const std::string kPackage = "0123456789ABCDEF_139140" + std::string(1030, 'A') + "5a";
+// Its first 16 characters name the only display the transfer may write.
+const std::string kPackageId = "1027262514131211";
+const std::string kPackage = kPackageId + "_139140" + std::string(1030, 'A') + "5a";
 const std::string kListKey = "K1B2_";
 
 bool IsUpperHex(char c) {
@@ -74,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string status;
   link.ScanPorts();
   if (transferPhase) {
-    link.BeginTransfer();
+    link.BeginTransfer(kPackageId);
   }
 
   std::vector<std::uint8_t> written;  // in the last tick
@@ -91,7 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         port.input.push_back(i == spoil ? static_cast<std::uint8_t>(echo ^ 0x40) : echo);
       }
     }
-    const std::string raw = in.Bytes(op & 0x0F);
+    // 15 raw bytes stand for the reply and frame of the package's display,
+    // which random bytes would hardly ever spell.
+    std::string raw = in.Bytes(op & 0x0F);
+    if ((op & 0x0F) == 0x0F) {
+      const IdentityFrame frame = *sim::BuildIdentityFrame(kPackageId);
+      raw.assign(1, static_cast<char>(PROBE_REPLY));
+      std::for_each(frame.rbegin(), frame.rend(),
+                    [&raw](std::uint8_t b) { raw += static_cast<char>(b); });
+    }
     if (port.IsOpen()) {
       port.input.insert(port.input.end(), raw.begin(), raw.end());
     }
@@ -114,8 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (link.step() <= 40) {
       const auto result = link.IdentifyStep(true, status);
       written = TakeWritten(port);
+      // Only the package's display is written; any other is refused unprepared.
+      const std::string frameId = BuildDeviceLabel(link.identityFrame()).deviceId;
+      if (result == DeviceLink::IdentifyResult::kOtherDisplay) {
+        FUZZ_CHECK(IsValidFrame(link.identityFrame()) && frameId != kPackageId);
+        FUZZ_CHECK(link.otherDeviceId() == frameId && link.step() == 0);
+      }
       if (result == DeviceLink::IdentifyResult::kIdentified) {
-        FUZZ_CHECK(IsValidFrame(link.identityFrame()));
+        FUZZ_CHECK(IsValidFrame(link.identityFrame()) && frameId == kPackageId);
         FUZZ_CHECK(link.identified() && port.IsOpen());
         link.PrepareBlock(kPackage, 16 + PAYLOAD_OFFSET, kListKey);
         FUZZ_CHECK(link.step() == 41);

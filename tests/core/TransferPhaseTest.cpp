@@ -220,15 +220,62 @@ TEST_F(TransferPhase, IdentificationFailuresBetweenBlocksStayOnThePort) {
   EXPECT_EQ(h.engine.link().counts().sentAgain(), 0) << "no block went out twice";
 }
 
-TEST_F(TransferPhase, AnotherDisplaysIdentityKeysTheFirstEightPositions) {
+// The package is keyed to one display: any other that answers in the transfer
+// is given up like a bad frame, and the search goes on for the right one.
+TEST_F(TransferPhase, AnotherDisplayBeforeIdentificationGetsNothingAndTheSearchGoesOn) {
+  ReachTransfer({"COM3", "COM4"});
+  const sim::DisplayProtocol& other = h.PlugIn("COM3", {}, "10272625141312AA");
+  const sim::DisplayProtocol& right = h.PlugIn("COM4");
+  h.port.written.clear();
+  h.Tick(3);
+  EXPECT_FALSE(h.port.IsOpen()) << "the other display's port is left";
+  EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_EQ(h.engine.link().portIndex(), 1);
+  EXPECT_EQ(h.engine.link().otherDeviceId(), "10272625141312AA");
+  EXPECT_EQ(h.host.statusControl, messages::kSearching);
+  EXPECT_EQ(h.engine.link().deviceId(), kDeviceId) << "the refused identity replaces nothing";
+
+  h.TickWhileRunning(10000);
+  EXPECT_TRUE(h.engine.completed());
+  EXPECT_EQ(right.Program(), program);
+  EXPECT_EQ(other.Counters().blocksReceived, 0u);
+  EXPECT_EQ(h.port.WrittenTo("COM3"), std::vector<std::uint8_t>(1, PROBE_BYTE));
+  EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 70, .otherDisplays = 1}));
+}
+
+// Swapped behind an adapter that stayed: the port keeps getting probes only,
+// as for a silent display, until the right display answers again.
+TEST_F(TransferPhase, AnotherDisplayBehindTheIdentifiedPortGetsOnlyProbes) {
   ReachTransfer();
-  const sim::DisplayProtocol& other = h.PlugIn("COM3", {}, "AB27262514131211");
+  for (int b = 0; b < 2; ++b) {
+    Identify();
+    h.Tick(3);
+  }
+  const std::string status = h.host.statusControl;
+  const sim::DisplayProtocol& other = h.PlugIn("COM3", {}, "10272625141312AA");
+  h.port.written.clear();
+  h.Tick(3);
+  EXPECT_EQ(h.engine.link().step(), 0);
+  EXPECT_FALSE(h.engine.HasReadyWork()) << "the next probe waits for its tick";
+  h.Tick(300);
+  EXPECT_TRUE(h.port.IsOpen());
+  EXPECT_TRUE(h.host.timerRunning);
+  EXPECT_TRUE(h.host.messages.empty());
+  EXPECT_EQ(h.host.statusControl, status);
+  const std::vector<std::uint8_t>& sent = h.port.WrittenTo("COM3");
+  EXPECT_GT(sent.size(), 20u);
+  EXPECT_TRUE(std::all_of(sent.begin(), sent.end(), [](std::uint8_t b) { return b == PROBE_BYTE; }));
+  EXPECT_EQ(other.Counters().blocksReceived, 0u);
+  EXPECT_EQ(h.engine.link().blockIndex(), 2);
+  EXPECT_GT(h.engine.link().counts().otherDisplays, 10);
+
+  h.PlugIn("COM3");
   Identify();
-  EXPECT_EQ(h.engine.link().deviceId(), "AB27262514131211");
-  h.Tick();
-  const std::size_t lastPayloadByte = PROGRAM_SIZE - BLOCK_SIZE;  // block 0, position 0
-  const auto expected = static_cast<std::uint8_t>(program[lastPayloadByte] + 0x10 - 0xAB);
-  EXPECT_EQ(other.Program()[lastPayloadByte], expected);
+  EXPECT_EQ(h.engine.link().deviceId(), kDeviceId);
+  EXPECT_TRUE(h.engine.HasReadyWork());
+  h.Tick(3);
+  EXPECT_EQ(h.engine.link().blockIndex(), 3);
+  EXPECT_TRUE(h.engine.HasReadyWork()) << "after an accepted block the probe goes at once";
 }
 
 TEST_F(TransferPhase, StopKeepsTheCountUntilTheNextTransferBegins) {
