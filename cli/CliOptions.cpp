@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <filesystem>
 #include <iostream>
 
 namespace brintel::cli {
@@ -29,6 +30,16 @@ CLI::Validator Seconds() {
       "SECONDS");
 }
 
+// "ttyUSB0" means /dev/ttyUSB0, unless a file of that name is right here.
+void ResolvePortNames(std::vector<std::string>& names) {
+  for (std::string& name : names) {
+    std::error_code error;
+    if (name.find('/') == std::string::npos && !std::filesystem::exists(name, error)) {
+      name = "/dev/" + name;
+    }
+  }
+}
+
 }  // namespace
 
 std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv) {
@@ -37,7 +48,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
                "brintel-cli"};
   app.set_version_flag("--version", std::string("brintel-cli ") + BRINTEL_VERSION);
   app.add_option("--port", options.ports,
-                 "Probe this serial port instead of scanning (repeatable; probed in order)")
+                 "Probe this serial port instead of scanning (repeatable; probed in order; a "
+                 "name without a slash is looked for in /dev)")
       ->type_name("NAME")
       ->check(NotEmpty());
   app.add_option("--server", options.server,
@@ -57,6 +69,11 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
                  "Give up when no display is found for this long (default: search until "
                  "interrupted)")
       ->type_name("SECONDS")
+      ->check(Seconds());
+  app.add_option("--silence-timeout", options.silenceTimeout,
+                 "Give up a transfer when the display has not answered for this long")
+      ->type_name("SECONDS")
+      ->capture_default_str()
       ->check(Seconds());
   app.add_option("--trace", options.trace, "Write every byte on the serial line to FILE")
       ->type_name("FILE");
@@ -109,6 +126,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
     app.exit(e);
     return EXIT_USAGE;
   }
+  ResolvePortNames(options.ports);
+  ResolvePortNames(options.station.ports);
   if (station->parsed()) {
     options.command = CliOptions::Command::kStation;
   } else if (history->parsed()) {

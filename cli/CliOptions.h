@@ -24,6 +24,7 @@ struct CliOptions {
   bool list = false;                    // print the program list and stop
   bool json = false;                    // one JSON object a line on stdout, nothing else
   std::optional<double> searchTimeout;  // seconds without a display before giving up
+  double silenceTimeout = 10;           // seconds of a transfer without the right display
   std::string trace;                    // file for a trace of the serial line
 
   StationOptions station;

@@ -4,8 +4,7 @@
 #include <thread>
 
 #include "cli/UnitWatch.h"
-#include "device/IdentityFrame.h"
-#include "device/SerialLink.h"
+#include "device/DeviceLink.h"
 
 namespace brintel::cli {
 namespace {
@@ -17,7 +16,8 @@ using namespace std::chrono_literals;
 constexpr double kSilenceSeconds = 2.0;
 constexpr auto kGoneAfter = 2s;
 constexpr auto kProbeEvery = 200ms;
-constexpr auto kReplyWithin = 100ms;
+constexpr auto kTick = 5ms;
+constexpr int kProbeTicks = 45;  // a whole identification: reply and frame with their time-outs
 
 }  // namespace
 
@@ -33,6 +33,7 @@ StationChannel::StationChannel(Settings settings, RunListener listener)
            {.defaultServer = settings_.defaultServer,
             .searchTimeout = std::nullopt,
             .silenceTimeout = kSilenceSeconds,
+            .endOnOtherDisplay = true,
             .showOpenErrors = true,
             .waitForInput = [this](UpgradeRun::Clock::time_point until) {
               return port_.WaitForInput(until);
@@ -43,7 +44,7 @@ void StationChannel::Run(const std::atomic<bool>& stop) {
     if (!RunUnit(stop) || stop || refused_) {
       return;
     }
-    WaitUntilGone(stop);
+    WaitUntilGone(unitDeviceId_, stop);
   }
 }
 
@@ -64,45 +65,49 @@ bool StationChannel::RunUnit(const std::atomic<bool>& stop) {
   if (!unit.started() || refused_) {
     return false;
   }
-  host_.Emit(unit.Ended(ending, stop.load()));
+  const RunEvent ended = unit.Ended(ending, stop.load());
+  unitDeviceId_ = unit.Started().deviceId;
+  host_.Emit(ended);
   return true;
 }
 
-void StationChannel::WaitUntilGone(const std::atomic<bool>& stop) {
+void StationChannel::WaitUntilGone(const std::string& deviceId, const std::atomic<bool>& stop) {
   auto answeredAt = Clock::now();
   while (!stop && Clock::now() - answeredAt < kGoneAfter) {
     std::error_code error;
     if (!std::filesystem::exists(settings_.port, error)) {
       return;  // unplugged: the adapter, or its link, went with it
     }
-    if (AnswersProbe()) {
+    const std::string answered = ProbeIdentity();
+    if (!answered.empty() && answered != deviceId) {
+      return;  // swapped: the new display is the next unit
+    }
+    if (!answered.empty()) {
       answeredAt = Clock::now();
     }
     std::this_thread::sleep_for(kProbeEvery);
   }
 }
 
-// A probe of its own, with the port closed again at once: the display then
-// waits for the next probe, not for a block.
-bool StationChannel::AnswersProbe() {
-  if (!port_.OpenPort(settings_.port)) {
-    return false;
-  }
-  DrainInput(port_);
-  bool answered = false;
-  if (port_.WriteByte(PROBE_BYTE)) {
-    const auto until = Clock::now() + kReplyWithin;
-    std::uint8_t byte = 0;
-    while (!answered && Clock::now() < until) {
-      if (port_.ReadByte(byte)) {
-        answered = byte == PROBE_REPLY;
-      } else {
-        std::this_thread::sleep_for(5ms);
-      }
+// The search's own identification on this port alone, with the port closed
+// again at once: the display then waits for the next probe, not for a block.
+std::string StationChannel::ProbeIdentity() {
+  DeviceLink link(port_,
+                  [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+  link.ScanPorts();
+  std::string status;
+  for (int tick = 0; tick < kProbeTicks; ++tick) {
+    if (link.IdentifyStep(false, status) == DeviceLink::IdentifyResult::kIdentified) {
+      link.EndSearch();
+      return link.deviceId();
     }
+    if (link.portIndex() >= link.portCount()) {
+      break;  // given up: no answer, or no port to open
+    }
+    std::this_thread::sleep_for(kTick);
   }
-  port_.ClosePort();
-  return answered;
+  link.ClosePort();
+  return {};
 }
 
 }  // namespace brintel::cli

@@ -39,10 +39,13 @@ class StationChannel {
   // One unit: the run, from the search for a display to its end. False when
   // no display was found before the station stopped.
   bool RunUnit(const std::atomic<bool>& stop);
-  // After a unit the display may stay plugged in: wait until its port is gone
-  // or it has answered no probe for a while, so it is not upgraded twice.
-  void WaitUntilGone(const std::atomic<bool>& stop);
-  bool AnswersProbe();
+  std::string unitDeviceId_;  // the latest unit's display, as the search read it
+  // After a unit the display may stay plugged in: wait until its port is gone,
+  // it has answered no probe for a while, or another display answers, so it is
+  // not upgraded twice and a new one is not kept waiting.
+  void WaitUntilGone(const std::string& deviceId, const std::atomic<bool>& stop);
+  // The identity of the display that answers a probe now; empty: none does.
+  std::string ProbeIdentity();
 
   Settings settings_;
   ChannelHost host_;

@@ -1,6 +1,7 @@
 #include "cli/StationCommand.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "cli/RecordsListener.h"
 #include "cli/StationChannel.h"
 #include "cli/StationView.h"
+#include "device/posix/PosixSerialPort.h"
 
 namespace brintel::cli {
 namespace {
@@ -30,6 +32,45 @@ std::vector<std::string> PortsByPath() {
   }
   std::sort(ports.begin(), ports.end());
   return ports;
+}
+
+// Two names of one device (a link and its target, two by-path names of one
+// adapter) would give one display two channels.
+bool SameDevice(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
+    return false;
+  }
+  if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) {
+    return sa.st_rdev == sb.st_rdev;
+  }
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Why the ports cannot make a station, or nothing.
+std::optional<std::string> SharedPort(const std::vector<std::string>& ports) {
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t j = i + 1; j < ports.size(); ++j) {
+      if (SameDevice(ports[i], ports[j])) {
+        return "--port " + ports[i] + " and --port " + ports[j] +
+               " are the same device; give each adapter once";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// A port that can never be opened as it is would keep its channel searching.
+std::optional<std::string> UnusablePort(const std::vector<std::string>& ports) {
+  for (const std::string& name : ports) {
+    PosixSerialPort port(PosixSerialPort::Options{.fixedPorts = {name}});
+    port.ScanPorts();
+    if (port.LastOpenErrorLasts()) {
+      return port.LastOpenError();
+    }
+  }
+  return std::nullopt;
 }
 
 int TerminalWidth() {
@@ -49,6 +90,14 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
     err << "brintel-cli station: no port; give --port for each adapter (or "
            "--ports-from-by-path)\n";
     return EXIT_USAGE;
+  }
+  if (const std::optional<std::string> why = SharedPort(options.ports)) {
+    err << "brintel-cli station: " << *why << '\n';
+    return EXIT_USAGE;
+  }
+  if (const std::optional<std::string> why = UnusablePort(options.ports)) {
+    err << "brintel-cli station: " << *why << '\n';
+    return EXIT_NOT_COMPLETED;
   }
   std::unique_ptr<RecordsListener> records;
   try {

@@ -44,7 +44,10 @@ RunEvent UnitWatch::Ended(UpgradeRun::Ending ending, bool stopped) const {
   event.counts = engine.link().counts();
   event.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
-  event.transferDeviceId = transferDeviceId_;
+  // The display that answered in place of the right one.
+  event.transferDeviceId = ending == UpgradeRun::Ending::kOtherDisplay
+                               ? engine.link().otherDeviceId()
+                               : transferDeviceId_;
   event.program = host_.program();
   event.title = host_.title();
   const std::string& url = engine.requestUrl();
@@ -61,6 +64,9 @@ std::string UnitWatch::Outcome(UpgradeRun::Ending ending, bool stopped) const {
   }
   if (stopped || ending == UpgradeRun::Ending::kInterrupted) {
     return outcome::kStopped;
+  }
+  if (ending == UpgradeRun::Ending::kOtherDisplay) {
+    return outcome::kOtherDisplay;
   }
   if (ending == UpgradeRun::Ending::kDisplaySilent || Shown(shown, messages::kStopMidwayHint)) {
     return outcome::kPortLost;

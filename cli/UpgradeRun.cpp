@@ -45,18 +45,24 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
   bool wasSearching = false;
   Clock::time_point searchingSince{};
   std::string lastOpenError;
-  std::uint64_t bytesSeen = 0;
+  // Silence is time without a valid exchange with the right display: bytes
+  // that fit nothing (a babbling display, a line held at break) never count.
+  bool watchingSilence = false;
+  std::uint64_t exchangesSeen = 0;
   Clock::time_point answeredAt{};
+  int otherDisplaysSeen = 0;
 
   writing_ = false;
+  otherToldOf_.clear();
   engine_.OnStart();
   TickPacer pacer(Clock::now());
   while (host_.timerRunning()) {
     if (interrupted()) {
       return Stop(Ending::kInterrupted, {}, {});
     }
+    const DeviceLink& link = engine_.link();
     const bool searching = engine_.phase() == PHASE_SEARCH ||
-                           (engine_.phase() == PHASE_TRANSFER && !engine_.link().identified());
+                           (engine_.phase() == PHASE_TRANSFER && !link.identified());
     const auto now = Clock::now();
     if (searching && !wasSearching) {
       searchingSince = now;
@@ -65,36 +71,45 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
     if (searching && now - searchingSince >= searchLimit) {
       return Stop(Ending::kNoDisplay, "no display found within", settings_.searchTimeout);
     }
-    // An identified display that falls silent (its power gone while the
-    // adapter stays) is given up.
-    if (writing_ && engine_.link().bytesReceived() != bytesSeen) {
-      bytesSeen = engine_.link().bytesReceived();
+    if (watchingSilence && link.validExchanges() != exchangesSeen) {
+      exchangesSeen = link.validExchanges();
       answeredAt = now;
     }
-    if (writing_ && now - answeredAt >= silenceLimit) {
+    // An identified display that falls silent (its power gone while the
+    // adapter stays), or a transfer that only another display answers, is
+    // given up.
+    if (watchingSilence && now - answeredAt >= silenceLimit) {
       return Stop(Ending::kDisplaySilent, "the display has not answered for",
                   settings_.silenceTimeout);
     }
     TickPacer::Cause cause = TickPacer::Cause::kRegular;
     if (engine_.HasReadyWork()) {
       cause = TickPacer::Cause::kReadyWork;
-    } else if (pacer.inputMayWake() && !AmidEcho() && settings_.waitForInput &&
-               settings_.waitForInput(pacer.regularAt())) {
+    } else if (pacer.inputMayWake() && engine_.WaitsForInput() && !AmidEcho() &&
+               settings_.waitForInput && settings_.waitForInput(pacer.regularAt())) {
       cause = TickPacer::Cause::kInput;
     } else {
       std::this_thread::sleep_until(pacer.regularAt());
     }
-    const std::uint64_t bytesBefore = engine_.link().bytesReceived();
+    const std::uint64_t bytesBefore = link.bytesReceived();
     const Clock::time_point tickAt = Clock::now();
     engine_.tick();
-    pacer.Ticked(tickAt, cause, engine_.link().bytesReceived() != bytesBefore);
+    pacer.Ticked(tickAt, cause, link.bytesReceived() != bytesBefore);
     if (!writing_ && Writing()) {
       writing_ = true;
-      bytesSeen = engine_.link().bytesReceived();
+    }
+    const bool otherAnswered = link.counts().otherDisplays != otherDisplaysSeen;
+    otherDisplaysSeen = link.counts().otherDisplays;
+    if (!watchingSilence && (writing_ || otherAnswered)) {
+      watchingSilence = true;
+      exchangesSeen = link.validExchanges();
       answeredAt = Clock::now();
     }
     if (afterTick) {
       afterTick();
+    }
+    if (otherAnswered && OtherDisplayAnswered()) {
+      return Stop(Ending::kOtherDisplay, {}, {});
     }
     if (port_.LastOpenError() != lastOpenError) {
       lastOpenError = port_.LastOpenError();
@@ -102,9 +117,27 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
         host_.Note(lastOpenError);
       }
     }
+    if (settings_.endOnLastingOpenError && port_.LastOpenErrorLasts()) {
+      return Stop(Ending::kPortUnusable, {}, {});
+    }
   }
   AdviseIfMidProgram();
   return Ending::kStopped;
+}
+
+bool UpgradeRun::OtherDisplayAnswered() {
+  const DeviceLink& link = engine_.link();
+  const bool ends = settings_.endOnOtherDisplay || link.blockIndex() > 0;
+  if (link.otherDeviceId() != otherToldOf_) {
+    otherToldOf_ = link.otherDeviceId();
+    std::string note = "display " + otherToldOf_ + " answered, but the program is for display " +
+                       link.packageDeviceId() + "; nothing was written into it";
+    if (!settings_.endOnOtherDisplay) {
+      note += ends ? "" : ": plug display " + link.packageDeviceId() + " in again";
+    }
+    host_.Note(note);
+  }
+  return ends;
 }
 
 // Amid an echo the next bytes only carry it on: ticks every 5 ms read it as
@@ -143,6 +176,8 @@ int UpgradeRun::ExitStatus(Ending ending) const {
       return EXIT_INTERRUPTED;
     case Ending::kNoDisplay:
     case Ending::kDisplaySilent:
+    case Ending::kOtherDisplay:
+    case Ending::kPortUnusable:
       return EXIT_NOT_COMPLETED;
     case Ending::kStopped:
       break;

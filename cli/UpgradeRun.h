@@ -26,8 +26,17 @@ class UpgradeRun {
     std::string defaultServer = BRINTEL_DEFAULT_SERVER;  // host[:port]
     // Seconds a search may go without a display; none: until interrupted.
     std::optional<double> searchTimeout;
-    // Seconds an identified display may go without a byte; none: until interrupted.
+    // Seconds the transfer may go without a valid exchange with the right
+    // display, once it was identified or another display answered in its
+    // place; none: until interrupted.
     std::optional<double> silenceTimeout;
+    // Another display answering in the transfer ends the run at once (a
+    // station then takes it as the next unit); otherwise the run waits for the
+    // right display within the silence limit.
+    bool endOnOtherDisplay = false;
+    // A port that can never be opened as it is (permission, not a tty) ends
+    // the run; for ports named by the user, not for a scan of the machine.
+    bool endOnLastingOpenError = false;
     bool showOpenErrors = false;  // print why a port would not open, once per reason
     // Waits until the port has bytes queued (true) or the time given (false);
     // empty: sleeps until then, so ticks come only every 5 ms.
@@ -39,6 +48,8 @@ class UpgradeRun {
     kInterrupted,    // Stop from outside (Ctrl-C)
     kNoDisplay,      // the search found no display within the time limit
     kDisplaySilent,  // the identified display stopped answering
+    kOtherDisplay,   // a display the package was not made for answered in the transfer
+    kPortUnusable,   // a named port can never be opened as it is
   };
 
   UpgradeRun(RunHost& host, SerialPort& port, HttpClient& http, const GbkDecoder& gbk,
@@ -58,6 +69,10 @@ class UpgradeRun {
 
  private:
   Ending Stop(Ending ending, const std::string& why, std::optional<double> seconds);
+  // Says once which display answered and which one the program is for; true
+  // when the run must end (the station's choice, or blocks were written into
+  // the right display, which lost its power when it was taken away).
+  bool OtherDisplayAnswered();
   void AdviseIfMidProgram();
   bool AmidEcho() const;
 
@@ -66,6 +81,7 @@ class UpgradeRun {
   Settings settings_;
   UpgradeEngine engine_;
   bool writing_ = false;
+  std::string otherToldOf_;  // the other display already named in a note
 };
 
 }  // namespace brintel::cli

@@ -220,7 +220,8 @@ int main(int argc, char** argv) {
   ExplainingHttpClient http(curl, console);
   IconvGbkDecoder gbk;
   UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
-                                .silenceTimeout = options.searchTimeout,
+                                .silenceTimeout = options.silenceTimeout,
+                                .endOnLastingOpenError = !options.ports.empty(),
                                 .showOpenErrors = true,
                                 .waitForInput = [&serial](UpgradeRun::Clock::time_point until) {
                                   return serial.WaitForInput(until);

@@ -41,6 +41,9 @@ class SerialPort {
   // can act on (the dialout group, a port in use); empty when it did not fail
   // or the adapter cannot tell.
   virtual std::string LastOpenError() const { return {}; }
+  // The latest failure will not pass by itself (no permission, not a serial
+  // device): waiting for the port is pointless.
+  virtual bool LastOpenErrorLasts() const { return false; }
 
   static constexpr std::size_t kMaxPorts = 99;
 };

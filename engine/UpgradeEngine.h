@@ -43,6 +43,12 @@ class UpgradeEngine {
   // The next tick has work that waits for no byte (a block or a probe to send
   // to the identified display): a front end may run it at once.
   bool HasReadyWork() const { return phase_ == PHASE_TRANSFER && link_.SendsNext(); }
+  // The next tick looks at the bytes received: a front end may run it as soon
+  // as some arrive. A probe (step 0) takes none, so bytes never hurry it.
+  bool WaitsForInput() const {
+    return (phase_ == PHASE_SEARCH || phase_ == PHASE_TRANSFER) && link_.step() != 0 &&
+           !link_.SendsNext();
+  }
 
   UpgradePhase phase() const { return phase_; }
   const DeviceLink& link() const { return link_; }

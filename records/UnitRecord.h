@@ -13,7 +13,9 @@ namespace outcome {
 inline constexpr const char* kCompleted = "completed";
 inline constexpr const char* kListRefused = "list-refused";
 inline constexpr const char* kPackageRefused = "package-refused";
-inline constexpr const char* kOtherDevice = "other-device";
+inline constexpr const char* kOtherDevice = "other-device";  // the package names another display
+// Another display answered in the transfer: nothing was written into it.
+inline constexpr const char* kOtherDisplay = "other-display";
 inline constexpr const char* kProgramNotOffered = "program-not-offered";
 inline constexpr const char* kServerError = "server-error";
 inline constexpr const char* kPortLost = "port-lost";

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -31,28 +33,56 @@ namespace {
 constexpr std::array<std::string_view, 3> kFamilies = {"ttyUSB", "ttyACM", "ttyS"};
 constexpr std::size_t kSerialFamily = 2;
 
-std::string GroupOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && st.st_gid != 0) {
-    group entry{};
-    group* found = nullptr;
-    std::array<char, 4096> buffer{};
-    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr) {
-      return found->gr_name;
-    }
+std::string UserName(uid_t uid) {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::array<char, 4096> buffer{};
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->pw_name;
   }
-  return "dialout";
+  return std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+  group entry{};
+  group* found = nullptr;
+  std::array<char, 4096> buffer{};
+  if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->gr_name;
+  }
+  return std::to_string(gid);
+}
+
+// The groups this process is in, by name.
+std::vector<std::string> OwnGroups() {
+  std::vector<gid_t> ids(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)) + 1);
+  const int count = ::getgroups(static_cast<int>(ids.size()), ids.data());
+  ids.resize(static_cast<std::size_t>(std::max(count, 0)));
+  ids.push_back(::getegid());
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  std::vector<std::string> names;
+  for (const gid_t id : ids) {
+    names.push_back(GroupName(id));
+  }
+  return names;
+}
+
+std::string PermissionDenied(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return path + ": permission denied";
+  }
+  return DescribePermissionDenied(
+      path, {UserName(st.st_uid), GroupName(st.st_gid), static_cast<unsigned>(st.st_mode & 07777)},
+      OwnGroups());
 }
 
 std::string DescribeOpenFailure(const std::string& path, int error) {
   switch (error) {
     case EACCES:
-    case EPERM: {
-      const std::string groupName = GroupOf(path);
-      return path + ": permission denied; add the user to the " + groupName +
-             " group (sudo usermod -aG " + groupName + " $USER), then log in again";
-    }
+    case EPERM:
+      return PermissionDenied(path);
     case EBUSY:
     case EWOULDBLOCK:
       return path +
@@ -167,7 +197,40 @@ bool HasUart(const std::filesystem::path& sysEntry) {
   return type != 0;
 }
 
+bool Lasts(int error) {
+  return error == EACCES || error == EPERM || error == ENOTTY;
+}
+
 }  // namespace
+
+std::string DescribePermissionDenied(const std::string& path, const NodeAccess& node,
+                                     const std::vector<std::string>& ownGroups) {
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", node.mode & 07777u);
+  std::string groups;
+  for (const std::string& name : ownGroups) {
+    groups += (groups.empty() ? "" : " ") + name;
+  }
+  std::string text = path + ": permission denied (owner " + node.owner + ", group " + node.group +
+                     ", mode " + mode + "; you are in: " + (groups.empty() ? "no group" : groups) +
+                     "); ";
+  const bool groupMayUse = (node.mode & 060u) == 060u && node.group != "root";
+  if (groupMayUse && std::find(ownGroups.begin(), ownGroups.end(), node.group) == ownGroups.end()) {
+    return text + "add the user to the " + node.group + " group (sudo usermod -aG " + node.group +
+           " $USER), then log in again";
+  }
+  if (groupMayUse) {
+    return text + "log in again, so that your membership of " + node.group + " takes effect";
+  }
+  return text +
+         "no group may read and write it: a udev rule must give it to a group such as "
+         "dialout (GROUP=\"dialout\", MODE=\"0660\"), or run as its owner";
+}
+
+void PosixSerialPort::NoteOpenFailure(const std::string& path, int error) {
+  lastOpenError_ = DescribeOpenFailure(path, error);
+  lastOpenErrorLasts_ = Lasts(error);
+}
 
 PosixSerialPort::PosixSerialPort() = default;
 
@@ -214,6 +277,7 @@ std::vector<std::string> PosixSerialPort::ScanPorts() {
   // Our own open port would fail its trial open and drop out of the list.
   ClosePort();
   lastOpenError_.clear();
+  lastOpenErrorLasts_ = false;
   const std::vector<std::string> candidates =
       options_.fixedPorts.empty() ? MachinePorts() : options_.fixedPorts;
   std::vector<std::string> listed;
@@ -224,7 +288,7 @@ std::vector<std::string> PosixSerialPort::ScanPorts() {
     int error = 0;
     UniqueFd fd = OpenExclusive(path, error);
     if (!fd) {
-      lastOpenError_ = DescribeOpenFailure(path, error);
+      NoteOpenFailure(path, error);
       continue;
     }
     ReleaseExclusive(std::move(fd));
@@ -238,10 +302,11 @@ bool PosixSerialPort::OpenPort(const std::string& name) {
   int error = 0;
   UniqueFd fd = OpenExclusive(name, error);
   if (!fd) {
-    lastOpenError_ = DescribeOpenFailure(name, error);
+    NoteOpenFailure(name, error);
     return false;
   }
   lastOpenError_.clear();
+  lastOpenErrorLasts_ = false;
   fd_ = std::move(fd);
   ApplyLineSettings(fd_.get(), options_);
   // Last, so that whatever the device sent before or during the setup is dropped.

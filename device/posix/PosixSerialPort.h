@@ -10,6 +10,19 @@
 
 namespace brintel {
 
+// Who may open a device node.
+struct NodeAccess {
+  std::string owner;
+  std::string group;
+  unsigned mode = 0;  // permission bits
+};
+
+// Why `path` could not be opened for lack of permission, with its owner,
+// group and mode and the user's groups, and what would let the user in: join
+// the group when the group may read and write it, else a udev rule.
+std::string DescribePermissionDenied(const std::string& path, const NodeAccess& node,
+                                     const std::vector<std::string>& ownGroups);
+
 // SerialPort on a termios device: a USB-serial adapter, an on-board UART or a
 // pseudo-terminal. Port names are device paths. Every call returns at once.
 class PosixSerialPort final : public SerialPort {
@@ -66,6 +79,7 @@ class PosixSerialPort final : public SerialPort {
   // a hint a person can act on. Empty after a successful OpenPort or a scan
   // that opened every candidate.
   std::string LastOpenError() const override { return lastOpenError_; }
+  bool LastOpenErrorLasts() const override { return lastOpenErrorLasts_; }
 
  private:
   std::vector<std::string> MachinePorts() const;
@@ -73,6 +87,8 @@ class PosixSerialPort final : public SerialPort {
   Options options_;
   UniqueFd fd_;
   std::string lastOpenError_;
+  bool lastOpenErrorLasts_ = false;
+  void NoteOpenFailure(const std::string& path, int error);
 };
 
 }  // namespace brintel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <span>
 #include <vector>
@@ -36,12 +37,22 @@ constexpr Field kReplugAfter{
       return fault.replugAfter->count();
     }};
 
+constexpr Field kSwapAfter{
+    [](Fault& fault, int value) { fault.swapAfter = std::chrono::milliseconds(value); },
+    [](const Fault& fault) -> std::optional<long long> {
+      if (!fault.swapAfter) {
+        return std::nullopt;
+      }
+      return fault.swapAfter->count();
+    }};
+
 struct Argument {
   std::string_view name;  // empty: no such argument
   int low = 0;
   int high = 0;
   Field field{};
-  bool canOmit = false;  // only after every argument that cannot
+  bool canOmit = false;   // only after every argument that cannot
+  bool identity = false;  // 16 hex digits into Fault::identity instead of a number
 };
 
 constexpr int kLastBlock = BLOCK_COUNT - 1;
@@ -54,11 +65,14 @@ constexpr Argument kStrayBytes{"N", 1, 1000, kAmount};
 constexpr Argument kUnplugBlocks{"N", 1, BLOCK_COUNT, kBlock};
 constexpr Argument kReplugMs{"REPLUG_MS", 0, 600'000, kReplugAfter, true};
 constexpr Argument kSilentBlocks{"N", 1, BLOCK_COUNT - 1, kBlock};
+constexpr Argument kAcceptedBlocks{"B", 0, BLOCK_COUNT, kBlock};
+constexpr Argument kSwapIdentity{"IDENTITY", 0, 0, {}, false, true};
+constexpr Argument kSwapMs{"MS", 0, 600'000, kSwapAfter, true};
 
 struct Form {
   std::string_view name;
   FaultKind kind;
-  std::array<Argument, 2> arguments;
+  std::array<Argument, 3> arguments;
   std::string_view help;
 };
 
@@ -85,6 +99,15 @@ constexpr Form kForms[] = {
      FaultKind::kSilentAfter,
      {kSilentBlocks},
      "no power after N acceptances, port stays"},
+    {"swap-after",
+     FaultKind::kSwapAfter,
+     {kAcceptedBlocks, kSwapIdentity, kSwapMs},
+     "display IDENTITY in its place MS after B acceptances, same port"},
+    {"babble-after",
+     FaultKind::kBabbleAfter,
+     {kAcceptedBlocks},
+     "after B acceptances one more answer, then 0x00 at 960/s"},
+    {"flood", FaultKind::kFlood, {}, "0x00 at 960/s from power-on, no answers"},
 };
 
 std::span<const Argument> ArgumentsOf(const Form& form) {
@@ -137,6 +160,12 @@ std::optional<int> ReadNumber(std::string_view text, int low, int high) {
   return value;
 }
 
+bool IsIdentity(std::string_view text) {
+  return text.size() == 16 && std::all_of(text.begin(), text.end(), [](char c) {
+           return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+         });
+}
+
 }  // namespace
 
 FaultParseResult<Fault> ParseFault(std::string_view text) {
@@ -161,6 +190,14 @@ FaultParseResult<Fault> ParseFault(std::string_view text) {
   fault.kind = form->kind;
   for (std::size_t i = 0; i < given; ++i) {
     const Argument& argument = arguments[i];
+    if (argument.identity) {
+      if (!IsIdentity(parts[i + 1])) {
+        return {std::nullopt, "fault '" + std::string(text) + "': " + std::string(argument.name) +
+                                  " must be 16 hexadecimal digits (" + Usage(*form) + ")"};
+      }
+      fault.identity = std::string(parts[i + 1]);
+      continue;
+    }
     const std::optional<int> value = ReadNumber(parts[i + 1], argument.low, argument.high);
     if (!value) {
       return {std::nullopt, "fault '" + std::string(text) + "': " + std::string(argument.name) +
@@ -181,7 +218,9 @@ std::string FormatFault(const Fault& fault) {
   }
   std::string text(form->name);
   for (const Argument& argument : ArgumentsOf(*form)) {
-    if (const std::optional<long long> value = argument.field.read(fault)) {
+    if (argument.identity) {
+      text += ':' + fault.identity;
+    } else if (const std::optional<long long> value = argument.field.read(fault)) {
       text += ':' + std::to_string(*value);
     }
   }

@@ -23,14 +23,20 @@ enum class FaultKind {
   kNoAck,
   kUnplugAfter,
   kSilentAfter,
+  kSwapAfter,
+  kBabbleAfter,
+  kFlood,
 };
 
 struct Fault {
   FaultKind kind = FaultKind::kIgnoreProbe;
   int remaining = 1;  // times it still fires: N for the probe faults, once for the others
-  int block = 0;      // B; for unplug-after and silent-after the number of accepted blocks
-  int amount = 0;     // wrong-echo: the wire position; stray-before-ack: how many bytes
+  // B; for unplug-after, silent-after, swap-after and babble-after the number of accepted blocks
+  int block = 0;
+  int amount = 0;  // wrong-echo: the wire position; stray-before-ack: how many bytes
   std::optional<std::chrono::milliseconds> replugAfter;  // unplug-after only
+  std::string identity;                                  // swap-after: the display put in
+  std::optional<std::chrono::milliseconds> swapAfter;    // swap-after: the wait after block B
   int fired = 0;
 };
 

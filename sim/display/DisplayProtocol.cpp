@@ -14,6 +14,28 @@ constexpr std::uint8_t SPOILED_FIXED_BYTE = 0x4F;  // in place of 0x4E
 constexpr std::size_t FIXED_SLOT_SPOILED = 6;
 constexpr std::size_t SHORT_FRAME_BYTES = 7;
 constexpr std::uint8_t STRAY_BYTES[] = {0x00, 0x12};
+constexpr std::uint8_t BABBLE_BYTE = 0x00;
+constexpr std::int64_t BABBLE_PER_SECOND = 960;  // a 9600 baud line, 10 bits a byte
+constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
+
+// Bytes of a babble due `elapsed` after it began; split so hours do not overflow.
+std::uint64_t BabbleDue(Clock::duration elapsed) {
+  const std::int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+  if (ns <= 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(ns / NS_PER_SECOND * BABBLE_PER_SECOND +
+                                    ns % NS_PER_SECOND * BABBLE_PER_SECOND / NS_PER_SECOND);
+}
+
+// How long after its beginning the babble's byte number `count` (from 1) is due.
+Clock::duration BabbleTime(std::uint64_t count) {
+  const auto whole = static_cast<std::int64_t>(count / BABBLE_PER_SECOND);
+  const auto part = static_cast<std::int64_t>(count % BABBLE_PER_SECOND);
+  const std::chrono::nanoseconds ns(
+      whole * NS_PER_SECOND + (part * NS_PER_SECOND + BABBLE_PER_SECOND - 1) / BABBLE_PER_SECOND);
+  return std::chrono::ceil<Clock::duration>(ns);
+}
 
 }  // namespace
 
@@ -51,13 +73,15 @@ void DisplayProtocol::Reaction::Clear() {
 }
 
 DisplayProtocol::DisplayProtocol(Settings settings)
-    : settings_(std::move(settings)), program_(PROGRAM_SIZE, 0xFF) {
+    : settings_(std::move(settings)),
+      powerOnAt_(settings_.poweredAt),
+      program_(PROGRAM_SIZE, 0xFF) {
   block_.reserve(BLOCK_SIZE);
 }
 
 void DisplayProtocol::OnByte(std::uint8_t byte, Clock::time_point at, Reaction& reaction) {
   OnClock(at, reaction);
-  if (powerless_) {
+  if (powerless_ || babbleFrom_) {
     return;
   }
   switch (state_) {
@@ -79,6 +103,9 @@ void DisplayProtocol::OnByte(std::uint8_t byte, Clock::time_point at, Reaction& 
 }
 
 void DisplayProtocol::OnClock(Clock::time_point now, Reaction& reaction) {
+  if (!powered_) {
+    PowerUp(powerOnAt_.value_or(now), reaction);
+  }
   switch (state_) {
     case State::kAwaitingProbe:
       break;
@@ -95,6 +122,37 @@ void DisplayProtocol::OnClock(Clock::time_point now, Reaction& reaction) {
       }
       break;
   }
+  // Only here, never behind the byte that set it off: the tool gets the
+  // acknowledgement, and a completed program is still there to be read.
+  if (swap_ && now >= swap_->at) {
+    const PendingSwap swap = std::move(*swap_);
+    swap_.reset();
+    Babble(swap.at, reaction);
+    Swap(swap.frame, "swapped for display " + swap.identity + " (swap-after)", reaction);
+    PowerUp(swap.at, reaction);
+  }
+  Babble(now, reaction);
+}
+
+std::optional<Clock::time_point> DisplayProtocol::NextEvent() const {
+  std::optional<Clock::time_point> next;
+  const auto consider = [&next](Clock::time_point at) {
+    if (!next || at < *next) {
+      next = at;
+    }
+  };
+  if (state_ == State::kReceivingBlock) {
+    consider(deadline_ + Clock::duration(1));  // expires once the clock is past it
+  } else if (state_ == State::kAnswering) {
+    consider(replyDueAt_);
+  }
+  if (swap_) {
+    consider(swap_->at);
+  }
+  if (babbleFrom_) {
+    consider(*babbleFrom_ + BabbleTime(babbleSent_ + 1));
+  }
+  return next;
 }
 
 std::optional<Clock::time_point> DisplayProtocol::Deadline() const {
@@ -135,6 +193,76 @@ void DisplayProtocol::OnPowerLost(Reaction& reaction) {
   accepted_ = 0;
   complete_ = false;
   powerless_ = false;
+  powered_ = false;
+  powerOnAt_.reset();
+  babbleArmed_ = false;
+  babbleFrom_.reset();
+  babbleSent_ = 0;
+}
+
+bool DisplayProtocol::SwapDisplay(std::string_view identity, Reaction& reaction) {
+  const std::optional<IdentityFrame> frame = BuildIdentityFrame(identity);
+  if (!frame) {
+    return false;
+  }
+  Swap(*frame, "swapped for display " + std::string(identity), reaction);
+  return true;
+}
+
+void DisplayProtocol::Swap(const IdentityFrame& frame, std::string_view note, Reaction& reaction) {
+  OnPowerLost(reaction);
+  settings_.frame = frame;
+  reaction.notes.emplace_back(note);
+}
+
+void DisplayProtocol::PowerUp(Clock::time_point at, Reaction& reaction) {
+  powered_ = true;
+  powerOnAt_ = at;
+  // A flooding display floods again after every power cycle: it is broken, not upset.
+  for (Fault& fault : settings_.faults) {
+    if (fault.kind == FaultKind::kFlood) {
+      ++fault.fired;
+      ++counters_.faultsFired;
+      StartBabble(at);
+      reaction.notes.push_back("sending 0x00 without end, answering nothing (flood)");
+      break;
+    }
+  }
+  if (const Fault* swap = Fire(FaultKind::kSwapAfter, 0)) {
+    ScheduleSwap(*swap, at, reaction);
+  }
+  if (Fire(FaultKind::kBabbleAfter, 0) != nullptr) {
+    babbleArmed_ = true;
+  }
+}
+
+void DisplayProtocol::ScheduleSwap(const Fault& fault, Clock::time_point after,
+                                   Reaction& reaction) {
+  const std::optional<IdentityFrame> frame = BuildIdentityFrame(fault.identity);
+  if (!frame) {
+    reaction.notes.push_back("swap-after: '" + fault.identity + "' is no identity");
+    return;
+  }
+  swap_ = PendingSwap{after + fault.swapAfter.value_or(std::chrono::milliseconds(0)), *frame,
+                      fault.identity};
+}
+
+void DisplayProtocol::StartBabble(Clock::time_point at) {
+  babbleFrom_ = at;
+  babbleSent_ = 0;
+  state_ = State::kAwaitingProbe;
+  block_.clear();
+}
+
+void DisplayProtocol::Babble(Clock::time_point now, Reaction& reaction) {
+  if (!babbleFrom_) {
+    return;
+  }
+  const std::uint64_t due = BabbleDue(now - *babbleFrom_);
+  if (due > babbleSent_) {
+    reaction.bytes.insert(reaction.bytes.end(), due - babbleSent_, BABBLE_BYTE);
+    babbleSent_ = due;
+  }
 }
 
 void DisplayProtocol::OnProbe(Clock::time_point at, Reaction& reaction) {
@@ -183,6 +311,12 @@ void DisplayProtocol::Answer(Clock::time_point at, Reaction& reaction) {
     return;  // a tool that got no usable frame sends no block
   }
   ++counters_.framesSent;
+  if (babbleArmed_) {
+    babbleArmed_ = false;
+    StartBabble(at);
+    reaction.notes.push_back("sending 0x00 without end, answering nothing (babble-after)");
+    return;
+  }
   state_ = State::kReceivingBlock;
   block_.clear();
   echoSpoiled_ = false;
@@ -202,11 +336,11 @@ void DisplayProtocol::OnBlockByte(std::uint8_t byte, Clock::time_point at, React
   reaction.bytes.push_back(echo);
   deadline_ = at + settings_.interByteTimeout;
   if (block_.size() == BLOCK_SIZE) {
-    FinishBlock(reaction);
+    FinishBlock(at, reaction);
   }
 }
 
-void DisplayProtocol::FinishBlock(Reaction& reaction) {
+void DisplayProtocol::FinishBlock(Clock::time_point at, Reaction& reaction) {
   ++counters_.blocksReceived;
   state_ = State::kAwaitingProbe;
   const std::string name = "block " + std::to_string(accepted_);
@@ -228,12 +362,12 @@ void DisplayProtocol::FinishBlock(Reaction& reaction) {
       reaction.notes.push_back(name + ": " + std::to_string(stray->amount) +
                                " stray bytes before the acknowledgement (stray-before-ack)");
     }
-    AcceptBlock(reaction);
+    AcceptBlock(at, reaction);
   }
   block_.clear();
 }
 
-void DisplayProtocol::AcceptBlock(Reaction& reaction) {
+void DisplayProtocol::AcceptBlock(Clock::time_point at, Reaction& reaction) {
   // Blocks go out last segment first, each from its last byte to its first.
   const std::size_t segmentStart =
       BLOCK_SIZE * static_cast<std::size_t>(BLOCK_COUNT - 1 - accepted_);
@@ -253,6 +387,12 @@ void DisplayProtocol::AcceptBlock(Reaction& reaction) {
   if (Fire(FaultKind::kSilentAfter, accepted_) != nullptr) {
     powerless_ = true;
     reaction.notes.push_back("silent from now on, the port still there (silent-after)");
+  }
+  if (const Fault* swap = Fire(FaultKind::kSwapAfter, accepted_)) {
+    ScheduleSwap(*swap, at, reaction);
+  }
+  if (Fire(FaultKind::kBabbleAfter, accepted_) != nullptr) {
+    babbleArmed_ = true;
   }
   if (const Fault* unplug = Fire(FaultKind::kUnplugAfter, accepted_)) {
     reaction.unplug = true;

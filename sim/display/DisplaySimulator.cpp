@@ -26,6 +26,9 @@ using namespace std::chrono_literals;
 constexpr auto kDetachedPoll = 5ms;
 constexpr auto kReplugRetry = 100ms;
 constexpr std::size_t kChunk = 4096;
+// A babbling display into a pty no one reads: what the line cannot take is
+// lost, as on a real line, instead of piling up here.
+constexpr std::size_t kOutputLimit = 64 * 1024;
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -39,8 +42,13 @@ DisplayProtocol::Settings MakeSettings(const DisplayOptions& options) {
   if (!options.devicePath.empty() && !options.linkPath.empty()) {
     throw std::invalid_argument("a link is made only to a pty the simulator creates");
   }
-  return {*frame, options.faults, options.interByteTimeout, options.blockStartTimeout,
-          options.replyDelay};
+  // Powered from the first look at the clock, once the thread runs.
+  return {*frame,
+          options.faults,
+          options.interByteTimeout,
+          options.blockStartTimeout,
+          options.replyDelay,
+          std::nullopt};
 }
 
 speed_t SpeedFor(unsigned baud) {
@@ -190,20 +198,41 @@ bool DisplaySimulator::Plugged() const {
 }
 
 void DisplaySimulator::Unplug() {
-  Request(true);
+  Ask({Request::Kind::kUnplug, {}});
 }
 
 void DisplaySimulator::Replug() {
-  Request(false);
+  Ask({Request::Kind::kReplug, {}});
+}
+
+void DisplaySimulator::SwapIdentity(const std::string& identity) {
+  if (!BuildIdentityFrame(identity)) {
+    throw std::invalid_argument("identity '" + identity + "' is not 16 hexadecimal digits");
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (!started_ || stopping_) {
+      // No thread to ask: the display is not on a line.
+      std::vector<std::string> notes;
+      DoSwap(identity, notes);
+      return;
+    }
+  }
+  Ask({Request::Kind::kSwap, identity});
+}
+
+std::string DisplaySimulator::Identity() const {
+  std::lock_guard lock(mutex_);
+  return BuildDeviceLabel(protocol_.Frame()).deviceId;
 }
 
 // The line belongs to the simulator's thread; other threads ask it and wait.
-void DisplaySimulator::Request(bool unplug) {
+void DisplaySimulator::Ask(Request request) {
   std::unique_lock lock(mutex_);
   if (!started_ || stopping_) {
     return;
   }
-  requests_.push_back(unplug);
+  requests_.push_back(std::move(request));
   const std::uint64_t ticket = ++requestsMade_;
   Wake();
   done_.wait(lock, [&] { return requestsDone_ >= ticket || stopping_; });
@@ -222,13 +251,20 @@ void DisplaySimulator::Loop() {
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     while (!requests_.empty()) {
-      const bool unplug = requests_.front();
+      const Request request = std::move(requests_.front());
       requests_.pop_front();
-      replugAt_.reset();
-      if (unplug) {
-        DoUnplug(notes);
-      } else {
-        DoReplug(notes);
+      switch (request.kind) {
+        case Request::Kind::kUnplug:
+          replugAt_.reset();
+          DoUnplug(notes);
+          break;
+        case Request::Kind::kReplug:
+          replugAt_.reset();
+          DoReplug(notes);
+          break;
+        case Request::Kind::kSwap:
+          DoSwap(request.identity, notes);
+          break;
       }
       ++requestsDone_;
     }
@@ -370,6 +406,9 @@ void DisplaySimulator::ReadInput(Clock::time_point now) {
 }
 
 void DisplaySimulator::Process(Clock::time_point now, std::vector<std::string>& notes) {
+  if (!plugged_) {
+    return;  // no power: nothing to time, and it powers up when plugged in again
+  }
   while (!input_.empty() && input_.front().arrival <= now) {
     if (unplugPending_) {
       // The tool speaks again or closes, so it has read the acknowledgement:
@@ -404,7 +443,15 @@ void DisplaySimulator::Process(Clock::time_point now, std::vector<std::string>& 
 }
 
 void DisplaySimulator::React(Clock::time_point at, std::vector<std::string>& notes) {
+  outputOverflowing_ = outputOverflowing_ && !output_.empty();
   for (const std::uint8_t byte : reaction_.bytes) {
+    if (output_.size() >= kOutputLimit) {
+      if (!outputOverflowing_) {
+        outputOverflowing_ = true;
+        notes.push_back("the tool reads less than the display sends: the rest is lost");
+      }
+      break;
+    }
     output_.push_back({byte, line_.Delivery(at)});
   }
   notes.insert(notes.end(), reaction_.notes.begin(), reaction_.notes.end());
@@ -467,6 +514,15 @@ void DisplaySimulator::DoUnplug(std::vector<std::string>& notes) {
   }
 }
 
+// What the display there before had queued dies with its power.
+void DisplaySimulator::DoSwap(const std::string& identity, std::vector<std::string>& notes) {
+  output_.clear();
+  outputOverflowing_ = false;
+  reaction_.Clear();
+  protocol_.SwapDisplay(identity, reaction_);
+  notes.insert(notes.end(), reaction_.notes.begin(), reaction_.notes.end());
+}
+
 void DisplaySimulator::DoReplug(std::vector<std::string>& notes) {
   replugAt_.reset();
   if (plugged_) {
@@ -527,8 +583,10 @@ std::optional<Clock::time_point> DisplaySimulator::NextWake(Clock::time_point no
   if (!output_.empty() && !writeBlocked_) {
     consider(output_.front().due);
   }
-  if (const std::optional<Clock::time_point> deadline = protocol_.Deadline()) {
-    consider(*deadline + Clock::duration(1));  // expires once the clock is past it
+  if (plugged_) {
+    if (const std::optional<Clock::time_point> next = protocol_.NextEvent()) {
+      consider(*next);
+    }
   }
   if (replugAt_) {
     consider(*replugAt_);

@@ -23,7 +23,7 @@ struct DisplayOptions {
   // An existing serial device (or pty slave) to serve on; empty: create a pty.
   std::string devicePath;
   // A symbolic link made to point at the created pty's slave (replacing what is
-  // there) and removed on Stop; empty: none.
+  // there) and removed on Stop or Unplug while it still points there; empty: none.
   std::string linkPath;
   unsigned baud = 0;  // 0: bytes cross at once; else paced as a line at this rate
   std::vector<Fault> faults;
@@ -80,10 +80,23 @@ class DisplaySimulator {
   void Replug();
   bool Plugged() const;
 
+  // Like another display put in behind an adapter that stays plugged in: the
+  // line and the link stay, the display there loses its power (and its
+  // blocks) and answers with `identity` from now on. Returns once done.
+  // Throws std::invalid_argument when `identity` is not 16 hex digits.
+  void SwapIdentity(const std::string& identity);
+
+  // The identity of the display there now, 16 uppercase hex digits.
+  std::string Identity() const;
+
  private:
   struct Outgoing {
     std::uint8_t byte;
     Clock::time_point due;
+  };
+  struct Request {
+    enum class Kind { kUnplug, kReplug, kSwap } kind;
+    std::string identity;  // kSwap
   };
   struct Incoming {
     std::uint8_t byte;
@@ -102,8 +115,9 @@ class DisplaySimulator {
   void WriteDue(Clock::time_point now);
   void DoUnplug(std::vector<std::string>& notes);
   void DoReplug(std::vector<std::string>& notes);
+  void DoSwap(const std::string& identity, std::vector<std::string>& notes);
   void WriteProgram(std::vector<std::string>& notes);
-  void Request(bool unplug);
+  void Ask(Request request);
   std::optional<Clock::time_point> NextWake(Clock::time_point now) const;
   void Wake();
 
@@ -127,9 +141,10 @@ class DisplaySimulator {
   bool unplugPending_ = false;  // unplug-after fired: gone once the tool sends or closes
   std::optional<std::chrono::milliseconds> replugAfterUnplug_;
   std::optional<Clock::time_point> replugAt_;
-  std::uint64_t requestsMade_ = 0;  // unplug and replug calls from other threads
+  std::uint64_t requestsMade_ = 0;  // unplug, replug and swap calls from other threads
   std::uint64_t requestsDone_ = 0;
-  std::deque<bool> requests_;  // true: unplug, false: replug
+  std::deque<Request> requests_;
+  bool outputOverflowing_ = false;  // the tool reads slower than the display sends
   std::uint64_t programsWritten_ = 0;
   bool started_ = false;
   bool stopping_ = false;

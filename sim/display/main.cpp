@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("brintel-display-sim ") + BRINTEL_VERSION);
   DisplayOptions options;
   std::vector<std::string> faultTexts;
+  std::string swapIdentity;
   bool once = false;
   bool quiet = false;
 
@@ -57,6 +58,14 @@ int main(int argc, char** argv) {
       ->check(CLI::Validator(
           [](std::string& text) -> std::string { return brintel::sim::ParseFault(text).error; },
           "FAULT"));
+  app.add_option("--swap-identity", swapIdentity,
+                 "each SIGUSR1 swaps the display between --identity and this one, a power "
+                 "cycle on the same port")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return brintel::sim::BuildIdentityFrame(text) ? "" : "must be 16 hexadecimal digits";
+          },
+          "HEX16"));
   app.add_option("--output", options.outputPath, "write the finished program to this file");
   app.add_flag("--once", once, "exit after the first finished program");
   app.add_flag("--quiet", quiet, "no progress lines on stderr");
@@ -69,7 +78,17 @@ int main(int argc, char** argv) {
     options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   }
 
+  // Blocked before any thread exists, like the stop signals, so that only the
+  // sigtimedwait below takes it.
   const sigset_t stopSignals = brintel::sim::BlockStopSignals();
+  sigset_t waited = stopSignals;
+  if (!swapIdentity.empty()) {
+    sigset_t swapSignal;
+    sigemptyset(&swapSignal);
+    sigaddset(&swapSignal, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &swapSignal, nullptr);
+    sigaddset(&waited, SIGUSR1);
+  }
 
   std::optional<DisplaySimulator> simulator;
   try {
@@ -83,8 +102,16 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   std::optional<std::chrono::steady_clock::time_point> finishedAt;
+  bool swapped = false;
   for (;;) {
-    if (brintel::sim::StopSignalled(stopSignals)) {
+    const timespec wait{0, 50'000'000};
+    const int taken = sigtimedwait(&waited, nullptr, &wait);
+    if (taken == SIGUSR1) {
+      swapped = !swapped;
+      simulator->SwapIdentity(swapped ? swapIdentity : options.identity);
+      continue;
+    }
+    if (taken > 0) {
       break;
     }
     if (!once) {

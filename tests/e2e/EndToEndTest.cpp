@@ -329,11 +329,11 @@ TEST_F(EndToEnd, DisplayUnpluggedMidTransferEndsTheRunAndARunAfterThePowerCycleC
 }
 
 // The adapter stays, the display behind it has no power: nothing answers.
-TEST_F(EndToEnd, IdentifiedDisplayThatFallsSilentIsGivenUpAfterTheSearchTimeout) {
+TEST_F(EndToEnd, IdentifiedDisplayThatFallsSilentIsGivenUpAfterTheSilenceTimeout) {
   StartDisplay({"silent-after:5"});
   StartServer();
   Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
-                  "--program", "Standard", "--search-timeout", "3"});
+                  "--program", "Standard", "--silence-timeout", "3"});
   ASSERT_TRUE(cli.ReadUntil(
       [](const std::string& out) { return out.find("progress 5/70") != std::string::npos; }, 30s));
   const auto silentFrom = std::chrono::steady_clock::now();
@@ -343,6 +343,69 @@ TEST_F(EndToEnd, IdentifiedDisplayThatFallsSilentIsGivenUpAfterTheSearchTimeout)
   EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
   EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
   EXPECT_EQ(display->Counters().blocksAccepted, 5u);
+}
+
+// Bytes that fit nothing are no answer: a display that babbles after it
+// identified itself is given up at the silence limit like a silent one.
+TEST_F(EndToEnd, ADisplayThatBabblesAfterIdentifyingIsGivenUpAtTheSilenceLimit) {
+  StartDisplay({"babble-after:3"});
+  StartServer();
+  Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
+                  "--program", "Standard", "--silence-timeout", "2"});
+  ASSERT_TRUE(cli.ReadUntil(
+      [](const std::string& out) { return out.find("progress 3/70") != std::string::npos; }, 30s));
+  const auto babblingFrom = std::chrono::steady_clock::now();
+  EXPECT_EQ(cli.Wait(10s), 1) << cli.out() << cli.err();
+  EXPECT_LT(std::chrono::steady_clock::now() - babblingFrom, 3s);
+  EXPECT_NE(cli.err().find("the display has not answered for 2 s"), std::string::npos) << cli.err();
+  EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
+  EXPECT_EQ(display->Counters().blocksAccepted, 3u);
+}
+
+// The package is made for the display the search found. Another one behind
+// the same port gets nothing; the right one, back, gets its program whole.
+TEST_F(EndToEnd, ADisplaySwappedBeforeTheTransferIsNeverWritten) {
+  const std::string right = "1027262514131211";
+  const std::string other = "10272625141312AA";
+  const std::string note = "display " + other + " answered, but the program is for display " +
+                           right + "; nothing was written into it: plug display " + right +
+                           " in again";
+  StartDisplay();
+  StartServer({"package:slow:1500"});
+  const auto swapWhileDownloading = [&](Subprocess& cli) {
+    ASSERT_TRUE(cli.ReadUntil(
+        [](const std::string& out) { return out.find("Getting Standard") != std::string::npos; },
+        30s))
+        << cli.out();
+    display->SwapIdentity(other);
+  };
+  {
+    SCOPED_TRACE("only the other display comes");
+    Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(),
+                    "--yes", "--program", "Standard", "--silence-timeout", "2"});
+    swapWhileDownloading(cli);
+    EXPECT_EQ(cli.Wait(20s), 1) << cli.out() << cli.err();
+    EXPECT_NE(cli.err().find(note), std::string::npos) << cli.err();
+    EXPECT_NE(cli.err().find("the display has not answered for 2 s"), std::string::npos);
+    EXPECT_EQ(display->Counters().blocksReceived, 0u);
+  }
+  {
+    SCOPED_TRACE("the right display comes back");
+    display->SwapIdentity(right);
+    Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(),
+                    "--yes", "--program", "Standard"});
+    swapWhileDownloading(cli);
+    ASSERT_TRUE(cli.ReadUntil(
+        [&](const std::string&) { return cli.err().find(note) != std::string::npos; }, 30s))
+        << cli.err();
+    EXPECT_EQ(display->Counters().blocksReceived, 0u) << "nothing was written into " << other;
+    display->SwapIdentity(right);
+    EXPECT_EQ(cli.Wait(30s), 0) << cli.out() << cli.err();
+    ExpectProgramWritten("Standard");
+    EXPECT_EQ(display->Counters().blocksAccepted, 70u);
+    const std::string& err = cli.err();
+    EXPECT_EQ(err.find(note), err.rfind(note)) << "said once";
+  }
 }
 
 TEST_F(EndToEnd, UsageAndRefusals) {
@@ -368,6 +431,16 @@ TEST_F(EndToEnd, UsageAndRefusals) {
     EXPECT_LT(bad.err.size(), 200u) << "a short reason, not a 309-digit range: " << bad.err;
   }
   EXPECT_EQ(Run({"--list", "--port", ""}, false).status, 2);
+  // A port that can never be opened as it is ends the run at once.
+  const Result notATty = Run({"--list", "--port", "/etc/hostname"}, false);
+  EXPECT_EQ(notATty.status, 1);
+  EXPECT_NE(notATty.err.find("/etc/hostname: not a serial device"), std::string::npos)
+      << notATty.err;
+  const Result bareName =
+      Run({"--list", "--port", "brintelNoSuchTty", "--search-timeout", "0.5"}, false);
+  EXPECT_EQ(bareName.status, 1);
+  EXPECT_NE(bareName.err.find("/dev/brintelNoSuchTty: no such device"), std::string::npos)
+      << bareName.err;
   const Result fullTrace = Run({"--list", "--trace", "/dev/full"});
   EXPECT_EQ(fullTrace.status, 2);
   EXPECT_NE(fullTrace.err.find("/dev/full"), std::string::npos) << fullTrace.err;

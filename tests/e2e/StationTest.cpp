@@ -206,6 +206,52 @@ TEST_F(Station, ADisplayMovedToAnotherSocketBelongsToThatSocketsChannel) {
   EXPECT_EQ(ReadUnits(db, "SELECT id FROM units WHERE channel=1").size(), 1u);
 }
 
+// Swapped mid-transfer behind an adapter that stayed: the unit ends at once,
+// naming both displays, and the one that answered is the next unit, written
+// with its own program.
+TEST_F(Station, ADisplaySwappedMidTransferEndsItsUnitAndTheOtherIsTheNext) {
+  Bench("a", {Unit("1027262514131211", {"swap-after:20:10272625141312AA"})});
+  Subprocess station(Command({"a"}, 2));
+  ASSERT_EQ(station.Wait(60s), 1) << station.out() << station.err();
+  const sim::BenchUnitResult unit = benches[0]->Results()[0];
+  EXPECT_EQ(unit.program, Expected(kStandardGbk)) << "the display that stayed has its own";
+  EXPECT_EQ(unit.counters.programsCompleted, 1u);
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].at("outcome"), "other-display");
+  EXPECT_EQ(rows[0].at("device_id"), "1027262514131211");
+  EXPECT_EQ(rows[0].at("transfer_device_id"), "10272625141312AA");
+  EXPECT_EQ(rows[0].at("blocks"), "20");
+  EXPECT_EQ(rows[1].at("outcome"), "completed");
+  EXPECT_EQ(rows[1].at("device_id"), "10272625141312AA");
+  EXPECT_EQ(rows[1].at("transfer_device_id"), "10272625141312AA");
+}
+
+// A display swapped in right after a completion is not taken for the one
+// that stayed plugged in.
+TEST_F(Station, ADisplaySwappedInRightAfterACompletionIsUpgraded) {
+  Bench("a", {Unit("1027262514131211", {"swap-after:70:10272625141312AA:500"})}, 8000ms);
+  Subprocess station(Command({"a"}, 2));
+  ASSERT_EQ(station.Wait(60s), 0) << station.out() << station.err();
+  EXPECT_EQ(benches[0]->Results()[0].counters.programsCompleted, 2u);
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].at("device_id"), "1027262514131211");
+  EXPECT_EQ(rows[1].at("device_id"), "10272625141312AA");
+  EXPECT_EQ(rows[1].at("outcome"), "completed");
+}
+
+TEST_F(Station, OnePortUnderTwoNamesIsRefusedBeforeAnyProbe) {
+  Bench("a", {Unit("1027262514131211")});
+  const std::string target = std::filesystem::read_symlink(dir / "a").string();
+  Subprocess station(Upgrade({"a"}, "标准版", {"station", "--db", db, "--port", target}));
+  EXPECT_EQ(station.Wait(20s), 2);
+  EXPECT_NE(station.err().find("same device"), std::string::npos) << station.err();
+  EXPECT_NE(station.err().find((dir / "a").string()), std::string::npos);
+  EXPECT_NE(station.err().find(target), std::string::npos);
+  EXPECT_EQ(benches[0]->Results()[0].counters.probesSeen, 0u);
+}
+
 // Killed mid-transfer, the station leaves a sound file; the unit it was
 // writing reads interrupted once the records are opened again.
 TEST_F(Station, KilledMidTransferLeavesASoundFileAndAnInterruptedUnit) {

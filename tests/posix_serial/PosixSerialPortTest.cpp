@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using namespace std::chrono_literals;
 
 Bytes AllByteValues() {
@@ -258,6 +260,7 @@ TEST_F(PosixSerialOpenFailure, MissingDevicesAndOrdinaryFilesAreRefusedWithAReas
   const std::string missing = (dir_ / "ttyUSB7").string();
   EXPECT_FALSE(port.OpenPort(missing));
   EXPECT_THAT(port.LastOpenError(), HasSubstr(missing + ": no such device"));
+  EXPECT_FALSE(port.LastOpenErrorLasts()) << "the adapter may yet be plugged in";
 
   // A mistyped --port must never get the probe written into a file.
   const std::string file = (dir_ / "notes.txt").string();
@@ -265,26 +268,26 @@ TEST_F(PosixSerialOpenFailure, MissingDevicesAndOrdinaryFilesAreRefusedWithAReas
   EXPECT_FALSE(port.OpenPort(file));
   EXPECT_FALSE(port.IsOpen());
   EXPECT_THAT(port.LastOpenError(), HasSubstr(file + ": not a serial device"));
+  EXPECT_TRUE(port.LastOpenErrorLasts());
 }
 
-TEST_F(PosixSerialOpenFailure, PermissionDeniedSuggestsTheGroupToJoin) {
-  const std::string device = (dir_ / "ttyUSB0").string();
-  std::ofstream(device).close();
-  std::filesystem::permissions(device, std::filesystem::perms::none);
-
-  // Root is never refused, so the open is tried as nobody in a child process.
+// The open is tried as nobody in a child process (root is never refused);
+// returns why it was refused and whether the refusal lasts.
+std::pair<std::string, bool> RefusedAsNobody(const std::string& device) {
   int channel[2];
-  ASSERT_EQ(::pipe(channel), 0);
+  if (::pipe(channel) != 0) {
+    return {"no pipe", false};
+  }
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     ::close(channel[0]);
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       ::_exit(2);
     }
     PosixSerialPort port;
     const bool opened = port.OpenPort(device);
-    const std::string error = port.LastOpenError();
+    const std::string error = (port.LastOpenErrorLasts() ? "L" : "T") + port.LastOpenError();
     const bool sent =
         ::write(channel[1], error.data(), error.size()) == static_cast<ssize_t>(error.size());
     ::_exit(!opened && sent ? 0 : 1);
@@ -297,11 +300,34 @@ TEST_F(PosixSerialOpenFailure, PermissionDeniedSuggestsTheGroupToJoin) {
   }
   ::close(channel[0]);
   int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0) << "the open was not refused";
-  EXPECT_THAT(error, HasSubstr(device + ": permission denied"));
-  EXPECT_THAT(error, HasSubstr("add the user to the "));
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0 || error.empty()) {
+    return {"the open was not refused", false};
+  }
+  return {error.substr(1), error[0] == 'L'};
+}
+
+TEST_F(PosixSerialOpenFailure, PermissionDeniedLastsAndNamesOwnerGroupModeAndTheWayIn) {
+  const std::string device = (dir_ / "ttyUSB0").string();
+  std::ofstream(device).close();
+  namespace fs = std::filesystem;
+  fs::permissions(device, fs::perms::owner_read | fs::perms::owner_write);
+  const auto [rootOnly, lasts] = RefusedAsNobody(device);
+  EXPECT_TRUE(lasts);
+  EXPECT_THAT(rootOnly,
+              HasSubstr(device + ": permission denied (owner root, group root, mode 0600"));
+  EXPECT_THAT(rootOnly, HasSubstr("you are in: nogroup"));
+  EXPECT_THAT(rootOnly, Not(HasSubstr("usermod"))) << "joining root's group would not help";
+  EXPECT_THAT(rootOnly, HasSubstr("udev rule"));
+
+  // A node its group may use: joining that group is the way in.
+  const group* dialout = ::getgrnam("dialout");
+  ASSERT_NE(dialout, nullptr);
+  ASSERT_EQ(::chown(device.c_str(), 0, dialout->gr_gid), 0);
+  fs::permissions(device, fs::perms::group_read | fs::perms::group_write, fs::perm_options::add);
+  EXPECT_THAT(RefusedAsNobody(device).first,
+              HasSubstr("group dialout, mode 0660; you are in: nogroup); add the user to the "
+                        "dialout group (sudo usermod -aG dialout $USER)"));
 }
 
 }  // namespace

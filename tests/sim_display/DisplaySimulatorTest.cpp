@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -287,6 +288,84 @@ TEST_F(SimulatedDisplay, UnplugAfterFaultHangsUpBehindTheAcknowledgementAndComes
   ASSERT_TRUE(again.opened());
   EXPECT_EQ(Transfer(again, 1), Accepted(1));
   EXPECT_EQ(FiredCount(FaultKind::kUnplugAfter), 1);
+}
+
+// An adapter that stays plugged in with another display put in behind it:
+// the tool's open port goes on, to a display that holds nothing.
+TEST_F(SimulatedDisplay, SwapIdentityKeepsTheLineAndTheNextProbeGetsTheOtherFrame) {
+  DisplayOptions options;
+  options.linkPath = (dir / "ttyUSB0").string();
+  StartDisplay(options);
+  Tool tool(options.linkPath);
+  ASSERT_TRUE(tool.opened());
+  EXPECT_EQ(Transfer(tool, 0), Accepted(0));
+  const Bytes erased(PROGRAM_SIZE, 0xFF);
+
+  display->SwapIdentity("abcdef0123456789");
+  EXPECT_EQ(display->PortPath(), options.linkPath);
+  EXPECT_EQ(display->Identity(), "ABCDEF0123456789");
+  const Bytes answer = tool.Probe();
+  ASSERT_TRUE(IsValidAnswer(answer));
+  EXPECT_EQ(BuildDeviceLabel(FrameOf(answer)).deviceId, "ABCDEF0123456789");
+  EXPECT_EQ(display->Program(), erased);
+  EXPECT_EQ(tool.SendBlock(BlockOf(package, 1)), Accepted(1));
+  EXPECT_EQ(Segment(display->Program(), 69), Segment(program, 68));  // taken as block 0
+  EXPECT_EQ(display->Counters().blocksAccepted, 2u);
+
+  EXPECT_THROW(display->SwapIdentity("ABCDEF012345678"), std::invalid_argument);
+  EXPECT_EQ(display->Identity(), "ABCDEF0123456789");
+}
+
+// A flood into a pty whose tool reads nothing must not spin the simulator's
+// thread; one who reads gets the zeros at the line's rate.
+TEST_F(SimulatedDisplay, AFloodComesAtTheLineRateAndLeavesTheThreadIdleBetweenBytes) {
+  StartWithFaults({"flood"});
+  Tool tool(display->PortPath());
+  ASSERT_TRUE(tool.opened());
+  const auto cpu = [] {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  };
+  const auto cpuBefore = cpu();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LT(cpu() - cpuBefore, 100ms);
+
+  tool.ReceiveFor(20ms);  // what piled up meanwhile
+  const Clock::time_point start = Clock::now();
+  const Bytes zeros = tool.ReceiveFor(300ms);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_GT(static_cast<double>(zeros.size()), 960 * seconds * 0.7);
+  EXPECT_LT(static_cast<double>(zeros.size()), 960 * seconds * 1.1 + 5);
+  EXPECT_EQ(display->Counters().probesSeen, 0u);
+}
+
+// A test may point one simulator's link at another's pty; stopping the first
+// must not take the second one's port away.
+TEST_F(SimulatedDisplay, StopRemovesTheLinkOnlyWhileItStillPointsAtItsOwnPty) {
+  DisplayOptions firstOptions;
+  firstOptions.linkPath = (dir / "ttyUSB0").string();
+  DisplaySimulator first(firstOptions);
+  first.Start();
+  DisplayOptions secondOptions;
+  secondOptions.linkPath = (dir / "ttyUSB1").string();
+  secondOptions.identity = "ABCDEF0123456789";
+  StartDisplay(secondOptions);
+  const std::filesystem::path moved = dir / "moved";
+  std::filesystem::create_symlink(std::filesystem::read_symlink(secondOptions.linkPath), moved);
+  std::filesystem::rename(moved, firstOptions.linkPath);
+
+  first.Stop();
+  ASSERT_TRUE(std::filesystem::is_symlink(firstOptions.linkPath));
+  Tool tool(firstOptions.linkPath);
+  const Bytes answer = tool.Probe();
+  ASSERT_TRUE(IsValidAnswer(answer));
+  EXPECT_EQ(BuildDeviceLabel(FrameOf(answer)).deviceId, "ABCDEF0123456789");
+
+  display->Stop();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(secondOptions.linkPath)));
 }
 
 // The one slow test: a single block across a 9600 baud line.
