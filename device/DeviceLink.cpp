@@ -142,8 +142,7 @@ DeviceLink::IdentifyResult DeviceLink::CollectFrame(bool transferPhase, std::str
   return IdentifyResult::kPending;
 }
 
-DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(bool transferPhase,
-                                                      std::string& statusText) {
+DeviceLink::IdentifyResult DeviceLink::AcceptIdentity(bool transferPhase, std::string& statusText) {
   if (transferPhase) {
     std::string deviceId = brintel::BuildDeviceLabel(identityFrame_).deviceId;
     if (deviceId != packageDeviceId_) {

@@ -264,7 +264,8 @@ TEST_F(TransferPhase, AnotherDisplayBehindTheIdentifiedPortGetsOnlyProbes) {
   EXPECT_EQ(h.host.statusControl, status);
   const std::vector<std::uint8_t>& sent = h.port.WrittenTo("COM3");
   EXPECT_GT(sent.size(), 20u);
-  EXPECT_TRUE(std::all_of(sent.begin(), sent.end(), [](std::uint8_t b) { return b == PROBE_BYTE; }));
+  EXPECT_TRUE(
+      std::all_of(sent.begin(), sent.end(), [](std::uint8_t b) { return b == PROBE_BYTE; }));
   EXPECT_EQ(other.Counters().blocksReceived, 0u);
   EXPECT_EQ(h.engine.link().blockIndex(), 2);
   EXPECT_GT(h.engine.link().counts().otherDisplays, 10);
