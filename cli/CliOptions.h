@@ -5,8 +5,9 @@
 #include <variant>
 #include <vector>
 
-#include "cli/HistoryCommand.h"
-#include "cli/StationCommand.h"
+#include "cli/ExitStatus.h"
+#include "cli/history/HistoryCommand.h"
+#include "cli/station/StationCommand.h"
 
 namespace brintel::cli {
 
@@ -30,11 +31,6 @@ struct CliOptions {
   StationOptions station;
   HistoryOptions history;
 };
-
-inline constexpr int EXIT_COMPLETED = 0;
-inline constexpr int EXIT_NOT_COMPLETED = 1;
-inline constexpr int EXIT_USAGE = 2;
-inline constexpr int EXIT_INTERRUPTED = 130;
 
 // The options, or the exit status when parsing ended the program (--help and
 // --version print and give 0; a usage error prints why and gives 2).

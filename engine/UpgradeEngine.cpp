@@ -29,11 +29,14 @@ void UpgradeEngine::OnStart() {
   link_.ForgetDevice();
   link_.ResetCounts();
   phase_ = PHASE_SEARCH;
-  completed_ = false;
+  endReason_ = RunEnd::kNone;
   host_.StartTimer();
 }
 
 void UpgradeEngine::OnStop() {
+  if (endReason_ == RunEnd::kNone) {
+    endReason_ = RunEnd::kStopped;
+  }
   host_.ReadControls(statusText_, serverAddress_);
   statusText_.clear();
   host_.WriteControls(statusText_, serverAddress_);
@@ -70,7 +73,9 @@ void UpgradeEngine::RequestProgramList() {
   host_.ShowMessage(messages::kUnplug, messages::kCaptionNoError);
 
   requestUrl_ = ListUrl(serverAddress_, config_.defaultServer, link_.deviceId());
-  responseText_ = FetchResponse(http_, host_, requestUrl_);
+  listUrl_ = requestUrl_;
+  const FetchResult list = FetchResponse(http_, host_, requestUrl_);
+  responseText_ = list.text;
   host_.WriteControls(statusText_, serverAddress_);
 
   // A key the transfer cannot cycle through (empty, or over 32 bytes) makes
@@ -83,7 +88,7 @@ void UpgradeEngine::RequestProgramList() {
   }
   if (names.empty() || names.size() > LIST_NAMES_MAX) {
     host_.ShowMessage(messages::kNoList, messages::kCaptionError);
-    ResetToIdle();
+    ResetToIdle(list.failed ? RunEnd::kListServerError : RunEnd::kListRefused);
     return;
   }
 
@@ -95,7 +100,7 @@ void UpgradeEngine::RequestProgramList() {
   }
   const ProgramChoice choice = host_.ChooseProgram(shownNames);
   if (!choice.accepted) {
-    ResetToIdle();
+    ResetToIdle(RunEnd::kNoProgramChosen);
     return;
   }
   const std::string programName =
@@ -109,18 +114,19 @@ void UpgradeEngine::RequestProgramList() {
 
 void UpgradeEngine::DownloadPackage() {
   host_.StopTimer();
-  responseText_ = FetchResponse(http_, host_, requestUrl_);
+  const FetchResult package = FetchResponse(http_, host_, requestUrl_);
+  responseText_ = package.text;
   host_.WriteControls(statusText_, serverAddress_);
 
   // A package that ends before its last payload digit (a body cut short, say)
   // must never be written into the display.
   if (responseText_.size() < PACKAGE_MIN_SIZE || !HoldsValidPayload(responseText_)) {
     host_.ShowMessage(messages::kNoPackage, messages::kCaptionError);
-    ResetToIdle();
+    ResetToIdle(package.failed ? RunEnd::kPackageServerError : RunEnd::kPackageRefused);
     return;
   }
   if (responseText_.compare(0, PACKAGE_ID_SIZE, link_.deviceId()) != 0) {
-    ResetToIdle();  // made for another display: dropped without a word
+    ResetToIdle(RunEnd::kPackageForOtherDisplay);  // dropped without a word
     return;
   }
 
@@ -169,7 +175,7 @@ void UpgradeEngine::TransferTick() {
 void UpgradeEngine::EndLostTransfer() {
   host_.StopTimer();
   host_.ShowMessage(messages::kStopMidwayHint, messages::kCaptionError);
-  ResetToIdle();
+  ResetToIdle(RunEnd::kPortLost);
 }
 
 void UpgradeEngine::AcceptBlock() {
@@ -187,11 +193,12 @@ void UpgradeEngine::CompleteTransfer() {
   link_.ClosePort();
   host_.StopTimer();
   link_.EndTransfer();
-  completed_ = true;
+  endReason_ = RunEnd::kCompleted;
   host_.ShowMessage(messages::kCompleted, messages::kCaptionNoError);
 }
 
-void UpgradeEngine::ResetToIdle() {
+void UpgradeEngine::ResetToIdle(RunEnd why) {
+  endReason_ = why;
   link_.ForgetDevice();
   phase_ = PHASE_SEARCH;
   statusText_.clear();

@@ -4,6 +4,7 @@
 
 #include "device/DeviceLink.h"
 #include "device/SerialLink.h"
+#include "engine/RunEnd.h"
 #include "engine/UpgradeHost.h"
 #include "engine/UpgradePhase.h"
 #include "server/GbkDecoder.h"
@@ -39,7 +40,9 @@ class UpgradeEngine {
   void tick();
 
   // True from the 70th accepted block until the next Start.
-  bool completed() const { return completed_; }
+  bool completed() const { return endReason_ == RunEnd::kCompleted; }
+  // Why the latest run ended; kNone while it runs.
+  RunEnd endReason() const { return endReason_; }
   // The next tick has work that waits for no byte (a block or a probe to send
   // to the identified display): a front end may run it at once.
   bool HasReadyWork() const { return phase_ == PHASE_TRANSFER && link_.SendsNext(); }
@@ -54,6 +57,8 @@ class UpgradeEngine {
   const DeviceLink& link() const { return link_; }
   const std::string& statusText() const { return statusText_; }
   const std::string& requestUrl() const { return requestUrl_; }
+  // The latest list request's URL, which the package request extends.
+  const std::string& listUrl() const { return listUrl_; }
   const std::string& responseText() const { return responseText_; }
   const std::string& listKey() const { return listKey_; }
 
@@ -64,7 +69,7 @@ class UpgradeEngine {
   void AcceptBlock();
   void CompleteTransfer();
   void EndLostTransfer();
-  void ResetToIdle();
+  void ResetToIdle(RunEnd why);
 
   UpgradeHost& host_;
   HttpClient& http_;
@@ -76,10 +81,11 @@ class UpgradeEngine {
   std::string statusText_;
   std::string serverAddress_;
   std::string requestUrl_;
+  std::string listUrl_;
   std::string responseText_;  // raw GBK: the list, then the package
   std::string listKey_;
   std::ptrdiff_t payloadStart_ = 0;
-  bool completed_ = false;
+  RunEnd endReason_ = RunEnd::kNone;
 };
 
 }  // namespace brintel

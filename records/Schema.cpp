@@ -39,6 +39,11 @@ constexpr const char* kSteps[] = {
       CREATE INDEX units_transfer_device_id ON units (transfer_device_id);
       CREATE INDEX units_open ON units (outcome) WHERE outcome = '';
     )sql",
+    // 2 -> 3: why a request failed, and the displays that answered in the right one's place.
+    R"sql(
+      ALTER TABLE units ADD COLUMN detail TEXT NOT NULL DEFAULT '';
+      ALTER TABLE units ADD COLUMN other_displays INTEGER NOT NULL DEFAULT 0;
+    )sql",
 };
 
 }  // namespace

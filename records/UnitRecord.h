@@ -8,20 +8,8 @@
 
 namespace brintel::records {
 
-// How a unit ended, as stored in the outcome column.
-namespace outcome {
-inline constexpr const char* kCompleted = "completed";
-inline constexpr const char* kListRefused = "list-refused";
-inline constexpr const char* kPackageRefused = "package-refused";
-inline constexpr const char* kOtherDevice = "other-device";  // the package names another display
-// Another display answered in the transfer: nothing was written into it.
-inline constexpr const char* kOtherDisplay = "other-display";
-inline constexpr const char* kProgramNotOffered = "program-not-offered";
-inline constexpr const char* kServerError = "server-error";
-inline constexpr const char* kPortLost = "port-lost";
-inline constexpr const char* kStopped = "stopped";
-inline constexpr const char* kInterrupted = "interrupted";  // the station died mid-unit
-}  // namespace outcome
+// The outcome of a unit a killed station left open; the others are the run's.
+inline constexpr const char* kInterruptedOutcome = "interrupted";
 
 // One display upgraded (or not) on one channel of a station. Times are UTC,
 // ISO 8601 with milliseconds (2026-12-09T02:31:07.125Z).
@@ -38,6 +26,7 @@ struct UnitRecord {
   std::string listUrl;
   std::string outcome;               // empty while open
   std::vector<std::string> offered;  // the list's programs, for program-not-offered
+  std::string detail;                // why the unit's last server request failed
   BlockCounts counts;
   std::string version = BRINTEL_VERSION;
 

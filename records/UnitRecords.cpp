@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "records/CountFields.h"
 #include "records/Schema.h"
 #include "records/Timestamps.h"
 
@@ -52,8 +53,24 @@ std::vector<std::string> DecodeOffered(const std::string& text) {
   return names;
 }
 
+// "blocks = ?9, resends = ?10, ...": the counters from parameter `first` on.
+std::string CountAssignments(int first) {
+  std::string text;
+  for (const CountField& field : kCountFields) {
+    text += std::string(text.empty() ? "" : ", ") + field.name + " = ?" + std::to_string(first++);
+  }
+  return text;
+}
+
+std::string CountColumns() {
+  std::string text;
+  for (const CountField& field : kCountFields) {
+    text += std::string(", ") + field.name;
+  }
+  return text;
+}
+
 void BindEnd(Statement& statement, const UnitRecord& record) {
-  const BlockCounts& counts = record.counts;
   statement.Bind(1, record.endedAt.empty() ? UtcNow() : record.endedAt);
   statement.Bind(2, record.deviceId);
   statement.Bind(3, record.transferDeviceId);
@@ -62,16 +79,13 @@ void BindEnd(Statement& statement, const UnitRecord& record) {
   statement.Bind(6, record.listUrl);
   statement.Bind(7, record.outcome);
   statement.Bind(8, EncodeOffered(record.offered));
-  statement.Bind(9, std::int64_t{counts.accepted});
-  statement.Bind(10, std::int64_t{counts.sentAgain()});
-  statement.Bind(11, std::int64_t{counts.retryAcknowledgements});
-  statement.Bind(12, std::int64_t{counts.wrongEchoes});
-  statement.Bind(13, std::int64_t{counts.echoSilences});
-  statement.Bind(14, std::int64_t{counts.acknowledgementSilences});
-  statement.Bind(15, std::int64_t{counts.identificationFailures});
-  statement.Bind(16, std::int64_t{counts.portsLost});
-  statement.Bind(17, record.version);
-  statement.Bind(18, record.id);
+  statement.Bind(9, record.detail);
+  statement.Bind(10, record.version);
+  statement.Bind(11, record.id);
+  int index = 12;
+  for (const CountField& field : kCountFields) {
+    statement.Bind(index++, std::int64_t{CountValue(record.counts, field)});
+  }
 }
 
 int Count(const Statement& statement, int column) {
@@ -95,7 +109,9 @@ UnitRecords::UnitRecords(const std::filesystem::path& path, bool station)
   Migrate(db_, SchemaSteps());
   if (station) {
     WriteTransaction transaction(db_);
-    db_.Exec("UPDATE units SET outcome = 'interrupted' WHERE outcome = ''");
+    db_.Exec(
+        (std::string("UPDATE units SET outcome = '") + kInterruptedOutcome + "' WHERE outcome = ''")
+            .c_str());
     transaction.Commit();
   }
 }
@@ -136,12 +152,11 @@ void UnitRecords::End(const UnitRecord& record) {
   }
   std::lock_guard lock(mutex_);
   WriteTransaction transaction(db_);
-  Statement update(db_,
-                   "UPDATE units SET ended_at = ?1, device_id = ?2, transfer_device_id = ?3, "
-                   "program = ?4, title = ?5, list_url = ?6, outcome = ?7, offered = ?8, "
-                   "blocks = ?9, resends = ?10, retry_acknowledgements = ?11, wrong_echoes = ?12, "
-                   "echo_silences = ?13, acknowledgement_silences = ?14, "
-                   "identification_failures = ?15, ports_lost = ?16, version = ?17 WHERE id = ?18");
+  Statement update(db_, ("UPDATE units SET ended_at = ?1, device_id = ?2, transfer_device_id = ?3, "
+                         "program = ?4, title = ?5, list_url = ?6, outcome = ?7, offered = ?8, "
+                         "detail = ?9, version = ?10, " +
+                         CountAssignments(12) + " WHERE id = ?11")
+                            .c_str());
   BindEnd(update, record);
   update.Run();
   if (sqlite3_changes(db_.get()) != 1) {
@@ -159,14 +174,14 @@ std::vector<UnitRecord> UnitRecords::Query(const UnitFilter& filter) const {
     }
   }
   std::lock_guard lock(mutex_);
-  Statement select(db_,
-                   "SELECT id, channel, port, started_at, ended_at, device_id, "
-                   "transfer_device_id, program, title, list_url, outcome, offered, blocks, "
-                   "retry_acknowledgements, wrong_echoes, echo_silences, "
-                   "acknowledgement_silences, identification_failures, ports_lost, version "
-                   "FROM units WHERE (?1 IS NULL OR started_at >= ?1) "
-                   "AND (?2 IS NULL OR device_id = ?2 OR transfer_device_id = ?2) "
-                   "ORDER BY started_at DESC, id DESC");
+  Statement select(db_, ("SELECT id, channel, port, started_at, ended_at, device_id, "
+                         "transfer_device_id, program, title, list_url, outcome, offered, detail, "
+                         "version" +
+                         CountColumns() +
+                         " FROM units WHERE (?1 IS NULL OR started_at >= ?1) "
+                         "AND (?2 IS NULL OR device_id = ?2 OR transfer_device_id = ?2) "
+                         "ORDER BY started_at DESC, id DESC")
+                            .c_str());
   if (since) {
     select.Bind(1, *since);
   }
@@ -188,9 +203,15 @@ std::vector<UnitRecord> UnitRecords::Query(const UnitFilter& filter) const {
     r.listUrl = select.Text(9);
     r.outcome = select.Text(10);
     r.offered = DecodeOffered(select.Text(11));
-    r.counts = {Count(select, 12), Count(select, 13), Count(select, 14), Count(select, 15),
-                Count(select, 16), Count(select, 17), Count(select, 18)};
-    r.version = select.Text(19);
+    r.detail = select.Text(12);
+    r.version = select.Text(13);
+    int column = 14;
+    for (const CountField& field : kCountFields) {
+      const int value = Count(select, column++);
+      if (field.member != nullptr) {
+        r.counts.*field.member = value;  // resends is the sum of the causes
+      }
+    }
   }
   return records;
 }

@@ -95,12 +95,17 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
     const char* what;
     HttpResponse response;
     Log messages;
+    RunEnd end = RunEnd::kListRefused;
   };
   const std::vector<Case> cases = {
       {"unreachable server",
        {HttpResponse::Outcome::kInternetError, {}, "refused"},
-       {kProgramErrorMsg, kFailMsg, kNoListMsg}},
-      {"nothing opened", {HttpResponse::Outcome::kNotOpened, {}, {}}, {kFailMsg, kNoListMsg}},
+       {kProgramErrorMsg, kFailMsg, kNoListMsg},
+       RunEnd::kListServerError},
+      {"nothing opened",
+       {HttpResponse::Outcome::kNotOpened, {}, {}},
+       {kFailMsg, kNoListMsg},
+       RunEnd::kListServerError},
       {"no separator", {HttpResponse::Outcome::kBody, "<html>404</html>", {}}, {kNoListMsg}},
       {"only a GBK trail 0x5F",
        {HttpResponse::Outcome::kBody,
@@ -133,6 +138,7 @@ TEST_F(ServerPhases, ListFailuresShowTheirMessagesInOrderAndReturnToIdle) {
     EXPECT_EQ(fresh.engine.phase(), PHASE_SEARCH);
     EXPECT_FALSE(fresh.host.timerRunning);
     EXPECT_EQ(fresh.host.statusControl, "");
+    EXPECT_EQ(fresh.engine.endReason(), c.end);
   }
 }
 
@@ -158,6 +164,7 @@ TEST_F(ServerPhases, CancelledChoiceEndsSilentlyButKeepsTheKey) {
             (std::vector<std::string>{std::string("No error|") + messages::kUnplug}));
   EXPECT_EQ(h.engine.listKey(), "K9");
   ExpectIdle();
+  EXPECT_EQ(h.engine.endReason(), RunEnd::kNoProgramChosen);
   EXPECT_EQ(h.engine.requestUrl(), kListUrl);
 }
 
@@ -196,6 +203,7 @@ TEST_F(ServerPhases, PackageRefusals) {
     const char* what;
     HttpResponse response;
     Log messages;
+    RunEnd end = RunEnd::kPackageRefused;
   };
   const std::vector<Case> cases = {
       {"29999 bytes",
@@ -209,7 +217,8 @@ TEST_F(ServerPhases, PackageRefusals) {
        {kNoPackageMsg}},
       {"connection dropped mid-body",
        {HttpResponse::Outcome::kInternetError, {}, "partial"},
-       {kProgramErrorMsg, kFailMsg, kNoPackageMsg}},
+       {kProgramErrorMsg, kFailMsg, kNoPackageMsg},
+       RunEnd::kPackageServerError},
       {"error page", {HttpResponse::Outcome::kBody, "<html>500</html>", {}}, {kNoPackageMsg}},
       {"a payload digit that is no hex digit",
        {HttpResponse::Outcome::kBody, complete.substr(0, 40000) + "x" + complete.substr(40001), {}},
@@ -222,7 +231,8 @@ TEST_F(ServerPhases, PackageRefusals) {
        {kNoPackageMsg}},
       {"another display's package",
        {HttpResponse::Outcome::kBody, Package("1027262514131212", "KEY"), {}},
-       {}},
+       {},
+       RunEnd::kPackageForOtherDisplay},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -240,6 +250,7 @@ TEST_F(ServerPhases, PackageRefusals) {
     EXPECT_FALSE(fresh.host.timerRunning);
     EXPECT_EQ(fresh.host.statusControl, "");
     EXPECT_EQ(fresh.host.title, "");
+    EXPECT_EQ(fresh.engine.endReason(), c.end);
   }
 }
 

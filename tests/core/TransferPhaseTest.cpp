@@ -61,7 +61,7 @@ TEST_F(TransferPhase, WholeProgramArrivesIntactWithProgressAndCompletion) {
   EXPECT_EQ(h.host.messages,
             (std::vector<std::string>{std::string("No error|") + messages::kCompleted}));
   EXPECT_EQ(h.host.log.back(), std::string("message No error|") + messages::kCompleted);
-  EXPECT_TRUE(h.engine.completed());
+  EXPECT_EQ(h.engine.endReason(), RunEnd::kCompleted);
   EXPECT_FALSE(h.host.timerRunning);
   EXPECT_FALSE(h.port.IsOpen());
   EXPECT_EQ(h.engine.phase(), PHASE_TRANSFER);
@@ -287,6 +287,7 @@ TEST_F(TransferPhase, StopKeepsTheCountUntilTheNextTransferBegins) {
   }
   ASSERT_EQ(h.engine.link().blockIndex(), 3);
   h.engine.OnStop();
+  EXPECT_EQ(h.engine.endReason(), RunEnd::kStopped);
   EXPECT_FALSE(h.port.IsOpen());
   EXPECT_FALSE(h.host.timerRunning);
   EXPECT_EQ(h.engine.phase(), PHASE_TRANSFER);
@@ -333,6 +334,7 @@ TEST_F(TransferPhase, DisplayLostMidTransferEndsTheRunAndTheNextStartBeginsAtBlo
     EXPECT_EQ(h.host.statusControl, "");
     EXPECT_EQ(h.host.progress, 2) << "the bar keeps its place until the next acceptance";
     EXPECT_EQ(h.engine.link().counts(), (BlockCounts{.accepted = 2, .portsLost = 1}));
+    EXPECT_EQ(h.engine.endReason(), RunEnd::kPortLost);
     EXPECT_EQ(h.TickWhileRunning(5), 0);
     EXPECT_EQ(display.Counters().framesSent - frames, atTheProbe ? 2u : 3u)
         << "nothing more goes out";

@@ -322,7 +322,7 @@ TEST_F(Station, InterruptStopsEveryChannelAndJsonIsAllThatReachesStdout) {
   ASSERT_EQ(ended.size(), 2u) << station.out();
   for (const nlohmann::json& unit : ended) {
     EXPECT_EQ(unit.at("outcome"), "stopped");
-    EXPECT_GE(unit.at("counts").at("accepted").get<int>(), 2);
+    EXPECT_GE(unit.at("counts").at("blocks").get<int>(), 2);
   }
   EXPECT_EQ(Events(lines, "unit-started").size(), 2u);
   EXPECT_FALSE(Events(lines, "status").empty());
@@ -347,7 +347,7 @@ TEST_F(Station, ASingleRunWithJsonEndsWithItsUnit) {
   const nlohmann::json& last = lines.back();
   EXPECT_EQ(last.at("event"), "unit-ended");
   EXPECT_EQ(last.at("outcome"), "completed");
-  EXPECT_EQ(last.at("counts").at("accepted"), 70);
+  EXPECT_EQ(last.at("counts").at("blocks"), 70);
   EXPECT_EQ(last.at("program"), "标准版");
   EXPECT_EQ(Events(lines, "progress").size(), 70u);
   EXPECT_EQ(Events(lines, "message").at(0).at("caption"), "No error");

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/HistoryCommand.h"
+#include "cli/history/HistoryCommand.h"
 #include "records/UnitRecords.h"
 #include "tests/records/RecordsTestSupport.h"
 
@@ -99,7 +99,8 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
   EXPECT_EQ(out.str().substr(0, out.str().find('\r')),
             "id,channel,port,started_at,ended_at,device_id,transfer_device_id,program,title,"
             "list_url,outcome,offered,blocks,resends,retry_acknowledgements,wrong_echoes,"
-            "echo_silences,acknowledgement_silences,identification_failures,ports_lost,version");
+            "echo_silences,acknowledgement_silences,identification_failures,ports_lost,"
+            "other_displays,version,detail");
   const auto& row = rows[1];  // newest first
   ASSERT_EQ(row.size(), rows[0].size());
   EXPECT_EQ(row[0], std::to_string(tricky.id));
@@ -109,7 +110,7 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
   EXPECT_EQ(nlohmann::json::parse(row[11]), nlohmann::json({"甲,乙", "丙"}));
   EXPECT_EQ(row[12], "70");
   EXPECT_EQ(row[13], "2");
-  EXPECT_EQ(row[20], BRINTEL_VERSION);
+  EXPECT_EQ(row[21], BRINTEL_VERSION);
   EXPECT_EQ(rows[2][7], "plain");
   EXPECT_EQ(rows[2][11], "");
   EXPECT_EQ(err.str(), "");

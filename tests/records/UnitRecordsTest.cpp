@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "records/UnitRecords.h"
+#include "run/UnitOutcome.h"
 #include "tests/records/RecordsTestSupport.h"
 
 namespace brintel::records {
@@ -32,7 +33,7 @@ TEST_F(UnitRecordsTest, EveryFieldSurvivesReopeningUnderItsColumn) {
     unit.program = "直達";
     unit.title = "行车显示器 升级";
     unit.listUrl = "http://127.0.0.1:8080/cargetnameplovix.asp?id=A1B2";
-    unit.outcome = outcome::kProgramNotOffered;
+    unit.outcome = run::OutcomeName(run::UnitOutcome::kProgramNotOffered);
     unit.offered = {"快線, 2", "say \"hi\"", "慢\n車"};
     unit.counts = {70, 1, 2, 3, 4, 5, 6};
     store.End(unit);
@@ -45,7 +46,7 @@ TEST_F(UnitRecordsTest, EveryFieldSurvivesReopeningUnderItsColumn) {
   auto store = UnitRecords::Open(file);
   unit.outcome = "";
   EXPECT_THROW(store.End(unit), std::invalid_argument);
-  unit.outcome = outcome::kStopped;
+  unit.outcome = run::OutcomeName(run::UnitOutcome::kStopped);
   unit.id += 1;
   EXPECT_THROW(store.End(unit), RecordsError);
 }
@@ -57,7 +58,7 @@ TEST_F(UnitRecordsTest, TwoChannelThreadsWriteAtOnce) {
     for (int i = 0; i < kUnits; ++i) {
       UnitRecord unit = Unit(number, std::to_string(i) + "D", "");
       unit.id = store.Begin(unit);
-      unit.outcome = outcome::kCompleted;
+      unit.outcome = run::OutcomeName(run::UnitOutcome::kCompleted);
       store.End(unit);
     }
   };
@@ -79,7 +80,7 @@ TEST_F(UnitRecordsTest, OpenRowsBecomeInterruptedWhenAStationOpensNotWhenAReader
     auto store = UnitRecords::Open(file);
     open = store.Begin(Unit(1, "O", "2026-12-09T02:00:00.000Z"));
     ended.id = store.Begin(ended);
-    ended.outcome = outcome::kPortLost;
+    ended.outcome = run::OutcomeName(run::UnitOutcome::kPortLost);
     ended.endedAt = "2026-12-09T01:00:30.000Z";
     store.End(ended);
     EXPECT_EQ(UnitRecords::OpenForReading(file).Query().at(0).outcome, "");
@@ -87,7 +88,7 @@ TEST_F(UnitRecordsTest, OpenRowsBecomeInterruptedWhenAStationOpensNotWhenAReader
   const auto units = UnitRecords::Open(file).Query();
   ASSERT_EQ(units.size(), 2u);
   EXPECT_EQ(units[0].id, open);
-  EXPECT_EQ(units[0].outcome, outcome::kInterrupted);
+  EXPECT_EQ(units[0].outcome, records::kInterruptedOutcome);
   EXPECT_EQ(units[0].endedAt, "");
   EXPECT_EQ(units[1], ended);
 }
@@ -105,7 +106,7 @@ TEST_F(UnitRecordsTest, AStationKilledWhileWritingLeavesASoundFile) {
       for (int i = 0;; ++i) {
         UnitRecord unit = Unit(2, std::to_string(i) + "D", "");
         unit.id = store.Begin(unit);
-        unit.outcome = outcome::kCompleted;
+        unit.outcome = run::OutcomeName(run::UnitOutcome::kCompleted);
         store.End(unit);
         if (write(pipeFds[1], "x", 1) != 1) {
           _exit(2);
@@ -129,7 +130,7 @@ TEST_F(UnitRecordsTest, AStationKilledWhileWritingLeavesASoundFile) {
   EXPECT_EQ(ReadText(file, "PRAGMA integrity_check"), "ok");
   const auto units = UnitRecords::Open(file).Query({.since = {}, .deviceId = "FIRST"});
   ASSERT_EQ(units.size(), 1u);
-  EXPECT_EQ(units[0].outcome, outcome::kInterrupted);
+  EXPECT_EQ(units[0].outcome, records::kInterruptedOutcome);
   EXPECT_EQ(ReadText(file, "SELECT count(*) FROM units WHERE outcome = ''"), "0");
   EXPECT_GE(std::stoi(ReadText(file, "SELECT count(*) FROM units")), 21);
 }

@@ -1,0 +1,145 @@
+#include "cli/console/UpgradeCommand.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "cli/console/ConsoleHost.h"
+#include "cli/console/EndNotes.h"
+#include "cli/console/TracingSerialPort.h"
+#include "cli/json/JsonEventWriter.h"
+#include "cli/terminal/Signals.h"
+#include "cli/terminal/TerminalInput.h"
+#include "cli/terminal/TerminalSize.h"
+#include "device/posix/PosixSerialPort.h"
+#include "run/ChannelHost.h"
+#include "run/UnitWatch.h"
+#include "run/UpgradeRun.h"
+#include "server/posix/CurlHttpClient.h"
+#include "server/posix/IconvGbkDecoder.h"
+
+namespace brintel::cli {
+namespace {
+
+using run::UpgradeRun;
+
+// Makes sure the trace can be written at all (a full disk, /dev/full) before
+// the run depends on it.
+bool TraceWritable(std::FILE* trace) {
+  return std::fputs("# brintel-cli trace\n", trace) >= 0 && std::fflush(trace) == 0;
+}
+
+int ExitStatusOf(UpgradeRun::Ending ending, const UpgradeEngine& engine,
+                 run::RunHost::Refusal refusal) {
+  if (ending == UpgradeRun::Ending::kInterrupted) {
+    return InterruptedStatus();
+  }
+  if (ending != UpgradeRun::Ending::kStopped) {
+    return EXIT_NOT_COMPLETED;
+  }
+  if (engine.completed() || refusal == run::RunHost::Refusal::kListPrinted) {
+    return EXIT_COMPLETED;
+  }
+  return refusal == run::RunHost::Refusal::kNoTerminal ? EXIT_USAGE : EXIT_NOT_COMPLETED;
+}
+
+}  // namespace
+
+int RunUpgrade(const CliOptions& options) {
+  if (options.json && !options.program && !options.yes && !options.list) {
+    std::cerr << "brintel-cli: --json answers every message itself; give --program NAME or "
+                 "--yes\n";
+    return EXIT_USAGE;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
+  if (!options.trace.empty()) {
+    trace.reset(std::fopen(options.trace.c_str(), "w"));
+    if (!trace || !TraceWritable(trace.get())) {
+      std::perror(("brintel-cli: cannot write the trace " + options.trace).c_str());
+      return EXIT_USAGE;
+    }
+  }
+
+  // With --json nobody answers at the terminal: the run reports its events
+  // as a station channel does.
+  JsonEventWriter json(std::cout);
+  run::ChannelHost channelHost(
+      {.channel = 1, .program = options.program, .address = options.address},
+      [&json](const run::RunEvent& event) { json(event); });
+  // With --list stdout holds the names alone; everything else is talk.
+  const int talkFd = options.list ? STDERR_FILENO : STDOUT_FILENO;
+  const bool canAsk = isatty(STDIN_FILENO) != 0;
+  ConsoleHost console(
+      {.liveLine = isatty(talkFd) != 0,
+       .canAsk = canAsk,
+       .yes = options.yes,
+       .list = options.list,
+       .program = options.program,
+       .address = options.address,
+       .width = [talkFd] { return TerminalWidth(talkFd); },
+       .discardTypedInput = canAsk ? std::function(DiscardTypedInput) : std::function<void()>{},
+       .readLine =
+           canAsk ? std::function(ReadAnswer) : std::function<std::optional<std::string>()>{}},
+      options.list ? std::cerr : std::cout, std::cerr, std::cin, &std::cout);
+  const bool reportUnit = options.json && !options.list;
+  run::RunHost& host = reportUnit ? static_cast<run::RunHost&>(channelHost) : console;
+
+  PosixSerialPort serial(PosixSerialPort::Options{.fixedPorts = options.ports});
+  std::unique_ptr<TracingSerialPort> tracing;
+  SerialPort* port = &serial;
+  if (trace) {
+    tracing = std::make_unique<TracingSerialPort>(serial, trace.get());
+    port = tracing.get();
+  }
+  CurlHttpClient http(CurlHttpClient::Options{.userAgent = "brintel-cli"});
+  IconvGbkDecoder gbk;
+  run::SteadyRunClock clock;
+  UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
+                                .silenceTimeout = options.silenceTimeout,
+                                .endOnLastingOpenError = !options.ports.empty(),
+                                .showOpenErrors = true,
+                                .waitForInput = [&serial](run::RunClock::time_point until) {
+                                  return serial.WaitForInput(until);
+                                }};
+  if (options.server) {
+    settings.defaultServer = *options.server;
+  }
+  UpgradeRun upgrade(host, *port, http, gbk, clock, settings);
+
+  // With --json the run is reported as one unit, as a station channel's are.
+  run::UnitWatch unit(upgrade, channelHost, clock);
+  std::string deviceId;  // the display found, which the end of a run forgets
+  CatchInterrupts();
+  CatchResizes();
+  const auto interrupted = [] { return Interrupted() != 0; };
+  UpgradeRun::Ending ending = upgrade.Run(interrupted, [&] {
+    if (TakeResize()) {
+      console.Redraw();
+    }
+    if (!upgrade.engine().link().deviceId().empty()) {
+      deviceId = upgrade.engine().link().deviceId();
+    }
+    if (reportUnit && unit.AfterTick()) {
+      channelHost.Emit(unit.Started());
+    }
+  });
+  if (interrupted()) {
+    ending = UpgradeRun::Ending::kInterrupted;
+  }
+  if (reportUnit && unit.started()) {
+    channelHost.Emit(unit.Ended(ending, interrupted()));
+  }
+  if (!reportUnit && ending == UpgradeRun::Ending::kStopped) {
+    ExplainSilentEnd(upgrade.engine(), deviceId, console);
+  }
+  console.Finish();
+  if (trace && (std::fflush(trace.get()) != 0 || std::ferror(trace.get()) != 0)) {
+    std::cerr << "brintel-cli: the trace " << options.trace << " could not be written whole\n";
+    return EXIT_NOT_COMPLETED;
+  }
+  return ExitStatusOf(ending, upgrade.engine(), host.refusal());
+}
+
+}  // namespace brintel::cli

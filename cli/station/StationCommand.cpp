@@ -1,0 +1,174 @@
+#include "cli/station/StationCommand.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <thread>
+
+#include "cli/ExitStatus.h"
+#include "cli/json/JsonEventWriter.h"
+#include "cli/station/PosixChannelParts.h"
+#include "cli/station/RecordsListener.h"
+#include "cli/station/StationView.h"
+#include "cli/terminal/TerminalSize.h"
+#include "device/posix/PosixSerialPort.h"
+#include "run/StationChannel.h"
+
+namespace brintel::cli {
+namespace {
+
+constexpr char kByPath[] = "/dev/serial/by-path";
+
+std::vector<std::string> PortsByPath() {
+  std::vector<std::string> ports;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(kByPath, error)) {
+    ports.push_back(entry.path().string());
+  }
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+// Two names of one device (a link and its target, two by-path names of one
+// adapter) would give one display two channels.
+bool SameDevice(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
+    return false;
+  }
+  if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) {
+    return sa.st_rdev == sb.st_rdev;
+  }
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Why the ports cannot make a station, or nothing.
+std::optional<std::string> SharedPort(const std::vector<std::string>& ports) {
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t j = i + 1; j < ports.size(); ++j) {
+      if (SameDevice(ports[i], ports[j])) {
+        return "--port " + ports[i] + " and --port " + ports[j] +
+               " are the same device; give each adapter once";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// A port that can never be opened as it is would keep its channel searching.
+std::optional<std::string> UnusablePort(const std::vector<std::string>& ports) {
+  for (const std::string& name : ports) {
+    PosixSerialPort port(PosixSerialPort::Options{.fixedPorts = {name}});
+    port.ScanPorts();
+    if (port.LastOpenErrorLasts()) {
+      return port.LastOpenError();
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
+               const volatile std::sig_atomic_t& interrupted) {
+  if (options.portsFromByPath) {
+    const std::vector<std::string> found = PortsByPath();
+    options.ports.insert(options.ports.end(), found.begin(), found.end());
+  }
+  if (options.ports.empty()) {
+    err << "brintel-cli station: no port; give --port for each adapter (or "
+           "--ports-from-by-path)\n";
+    return EXIT_USAGE;
+  }
+  if (const std::optional<std::string> why = SharedPort(options.ports)) {
+    err << "brintel-cli station: " << *why << '\n';
+    return EXIT_USAGE;
+  }
+  if (const std::optional<std::string> why = UnusablePort(options.ports)) {
+    err << "brintel-cli station: " << *why << '\n';
+    return EXIT_NOT_COMPLETED;
+  }
+  std::unique_ptr<RecordsListener> records;
+  try {
+    records = std::make_unique<RecordsListener>(options.db);
+  } catch (const std::exception& e) {
+    err << "brintel-cli station: " << e.what() << '\n';
+    return EXIT_NOT_COMPLETED;
+  }
+
+  std::optional<JsonEventWriter> json;
+  if (options.json) {
+    json.emplace(out);
+  }
+  StationView view(options.json ? err : out, options.ports,
+                   !options.json && isatty(STDOUT_FILENO) != 0, TerminalWidth(STDOUT_FILENO));
+  std::mutex eventMutex;
+  std::atomic<int> ended{0};
+  std::atomic<int> completed{0};
+  const run::RunListener listener = [&](const run::RunEvent& event) {
+    const std::lock_guard lock(eventMutex);
+    // Records first: a unit is on file before anyone is told it ended.
+    records->operator()(event);
+    if (event.kind == run::RunEvent::Kind::kUnitEnded) {
+      ++ended;
+      completed += event.outcome == run::UnitOutcome::kCompleted ? 1 : 0;
+    }
+    if (json) {
+      (*json)(event);
+    }
+    if (!options.json || event.kind == run::RunEvent::Kind::kUnitEnded) {
+      view(event);
+    }
+  };
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> admitted{0};
+  run::SteadyRunClock clock;
+  std::vector<std::unique_ptr<run::StationChannel>> channels;
+  for (std::size_t i = 0; i < options.ports.size(); ++i) {
+    run::StationChannel::Settings settings;
+    settings.channel = static_cast<int>(i + 1);
+    settings.port = options.ports[i];
+    settings.program = options.program;
+    settings.address = options.address;
+    if (options.server) {
+      settings.defaultServer = *options.server;
+    }
+    settings.admitUnit = [&] { return !options.units || ++admitted <= *options.units; };
+    channels.push_back(std::make_unique<run::StationChannel>(
+        std::move(settings), PosixChannelParts(options.ports[i]), clock, listener));
+  }
+  std::vector<std::thread> threads;
+  for (const auto& channel : channels) {
+    threads.emplace_back([&stop, &channel] { channel->Run(stop); });
+  }
+
+  bool wasInterrupted = false;
+  while (!stop) {
+    if (interrupted != 0) {
+      wasInterrupted = true;
+      stop = true;
+    } else if (options.units && ended >= *options.units) {
+      stop = true;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  view.Finish();
+  if (wasInterrupted) {
+    return EXIT_INTERRUPTED;
+  }
+  return options.units && completed == *options.units ? EXIT_COMPLETED : EXIT_NOT_COMPLETED;
+}
+
+}  // namespace brintel::cli
