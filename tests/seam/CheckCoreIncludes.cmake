@@ -1,8 +1,9 @@
 # Fails when a file of the portable core (engine/, device/, server/, without
-# their posix/ and win32/ adapters) includes anything but the C++ standard
-# library and the core itself, or when device/ or server/ include engine/: a
-# platform, front-end or simulator header would tie the core to one system,
-# and the cross build would not catch a POSIX one.
+# their posix/ and win32/ adapters) or of the run driver (run/) includes
+# anything but the C++ standard library and the core itself (and run/ itself),
+# or when device/ or server/ include engine/: a platform, front-end or
+# simulator header would tie them to one system, and the cross build would not
+# catch a POSIX one.
 #   cmake -DSOURCE_DIR=<repository> -P CheckCoreIncludes.cmake
 
 cmake_minimum_required(VERSION 3.25)
@@ -20,7 +21,7 @@ set(standard
   version)
 
 set(offences "")
-foreach(folder engine device server)
+foreach(folder engine device server run)
   file(GLOB files "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
   foreach(file IN LISTS files)
     file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include")
@@ -32,8 +33,10 @@ foreach(folder engine device server)
       elseif(line MATCHES "\"([^\"]+)\"")
         set(header "${CMAKE_MATCH_1}")
         # The engine drives the device link and the server formats, never the reverse.
-        if(NOT header MATCHES "^(engine|device|server)/[^/]+$" OR
-           (NOT folder STREQUAL "engine" AND header MATCHES "^engine/"))
+        # The run driver sits on the core and uses nothing of the front ends.
+        if(NOT header MATCHES "^(engine|device|server|run)/[^/]+$" OR
+           (NOT folder STREQUAL "run" AND header MATCHES "^run/") OR
+           (NOT folder MATCHES "^(engine|run)$" AND header MATCHES "^engine/"))
           string(APPEND offences "\n  ${file}: ${line}")
         endif()
       endif()
@@ -42,6 +45,6 @@ foreach(folder engine device server)
 endforeach()
 
 if(offences)
-  message(FATAL_ERROR "the portable core includes headers outside it:${offences}")
+  message(FATAL_ERROR "the portable core or the run driver includes headers outside it:${offences}")
 endif()
-message(STATUS "the portable core includes only itself and the standard library")
+message(STATUS "the portable core and the run driver include only themselves and the standard library")
