@@ -23,6 +23,8 @@ constexpr int kResponsivenessProbes = 10;
 constexpr auto kAnswerLimit = 1000ms;
 constexpr auto kTransferLimit = 300s;  // ample for 9600 baud
 constexpr auto kExitLimit = 5s;
+constexpr auto kSwapLimit = 5s;
+constexpr int kOtherDisplaySeconds = 10;
 
 const ExpectedMessage kUnplug{texts::kCaptionNoError, texts::kUnplug};
 const ExpectedMessage kPlugIn{texts::kCaptionUpgrade, texts::kPlugIn};
@@ -91,10 +93,10 @@ int TransferPercent(const std::wstring& status, const Options& options) {
 }
 
 // From Start to the transfer: the list message, the choice, the package's
-// title, status and plug-in message. `pictureCheck` runs while the plug-in
+// title, status and plug-in message. `atPlugIn` runs while the plug-in
 // message is open.
 void RunUpToTransfer(Driver& driver, const Options& options,
-                     const std::function<void(HWND)>& pictureCheck = {},
+                     const std::function<void(HWND)>& atPlugIn = {},
                      const std::string& choiceShot = {}) {
   const std::string label = DeviceLabel(options.identity);
   driver.SetAddress(options.address);
@@ -106,8 +108,8 @@ void RunUpToTransfer(Driver& driver, const Options& options,
   driver.Answer(kPlugIn, [&](HWND box) {
     ExpectEqual("window title", options.title, driver.Title());
     ExpectEqual("status before the transfer", texts::kStopMidway, driver.Status());
-    if (pictureCheck) {
-      pictureCheck(box);
+    if (atPlugIn) {
+      atPlugIn(box);
     }
   });
 }
@@ -365,6 +367,67 @@ void StopAndCancel(const Options& options, Transcript& transcript) {
   driver.PressCancelAndExpectExit(kExitLimit);
 }
 
+// The display behind the port is a Linux simulator: the request file asks the
+// far side to swap it, and is gone once the swap is done.
+void SwapDisplay(const Options& options, Transcript& transcript, const std::string& what) {
+  const HANDLE request = ::CreateFileW(options.swapRequest.c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (request == INVALID_HANDLE_VALUE) {
+    throw std::runtime_error("cannot create " + WideToUtf8(options.swapRequest));
+  }
+  ::CloseHandle(request);
+  const auto deadline = std::chrono::steady_clock::now() + kSwapLimit;
+  while (::GetFileAttributesW(options.swapRequest.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      throw std::runtime_error("the display was not swapped within 5 s");
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  transcript.Line("display", what);
+}
+
+// Another display behind the port when the transfer begins: the package is
+// keyed to the one found, so the run must write nothing into the other and
+// keep searching, the window answering all along; Stop ends it. With the
+// right display back, the next Start writes it whole.
+void OtherDisplay(const Options& options, Transcript& transcript) {
+  if (options.swapRequest.empty()) {
+    throw std::runtime_error("other-display needs --swap-request");
+  }
+  Driver driver(transcript, options.exe, options.shots);
+  driver.DismissStartup();
+  RunUpToTransfer(driver, options, [&](HWND) {
+    SwapDisplay(options, transcript, "another one behind COM" + std::to_string(options.com));
+  });
+
+  // A frame taken from the other display would name it in the status, and
+  // its blocks would move the percentage.
+  const std::wstring searching = Utf8ToWide(texts::kSearching);
+  driver.AwaitMainWindow(
+      "the search", [&] { return driver.Status() == searching; }, 2s);
+  std::chrono::milliseconds slowest{0};
+  for (int second = 0; second < kOtherDisplaySeconds; ++second) {
+    const auto answer = AnswerTime(driver.main(), kAnswerLimit);
+    if (!answer) {
+      throw Mismatch("the main window did not answer within 1 s with the other display");
+    }
+    slowest = std::max(slowest, *answer);
+    driver.ExpectSteady(1s);
+  }
+  transcript.Line("answers", std::to_string(kOtherDisplaySeconds) + " of " +
+                                 std::to_string(kOtherDisplaySeconds) +
+                                 " while searching past the other display, slowest " +
+                                 std::to_string(slowest.count()) + " ms");
+  driver.Shot("other-display");
+  driver.PressStop();
+  driver.ExpectIdle();
+
+  SwapDisplay(options, transcript, "the right one back behind COM" + std::to_string(options.com));
+  const auto started = std::chrono::steady_clock::now();
+  RunUpToTransfer(driver, options);
+  FinishUpgrade(driver, options, transcript, started, {});
+}
+
 }  // namespace
 
 bool ParseFailureCase(const std::wstring& text, FailureCase& parsed) {
@@ -412,6 +475,8 @@ void RunScenario(const Options& options, Transcript& transcript) {
     Unplug(options, transcript);
   } else if (options.scenario == "stop-cancel") {
     StopAndCancel(options, transcript);
+  } else if (options.scenario == "other-display") {
+    OtherDisplay(options, transcript);
   } else {
     throw std::runtime_error("no scenario \"" + options.scenario + "\"");
   }

@@ -24,7 +24,7 @@ struct FailureCase {
 };
 
 struct Options {
-  std::string scenario;       // upgrade, failures, unplug, stop-cancel
+  std::string scenario;       // upgrade, failures, unplug, stop-cancel, other-display
   std::wstring exe;           // brintel.exe
   std::wstring shots;         // folder for screenshots; empty: none
   std::wstring pictures;      // folder of the picture bitmaps; empty: no pixel checks
@@ -41,6 +41,9 @@ struct Options {
   int cancelAfter = 5;     // stop-cancel: blocks accepted before Cancel
   std::vector<FailureCase> cases;
   std::wstring healthyAddress;  // failures: a working server for the last Start
+  // other-display: created to have the display behind the port swapped; the
+  // far side removes it once the swap is done.
+  std::wstring swapRequest;
 };
 
 // Parses "list-error=127.0.0.5" and the like; false on anything else.

@@ -3,7 +3,7 @@
 // its messages, and prints a transcript, one line per event. Exits 1 on the
 // first thing on screen that differs from what the user must see, naming it.
 //
-//   brintel-ui-driver --scenario upgrade|failures|unplug|stop-cancel [options]
+//   brintel-ui-driver --scenario upgrade|failures|unplug|stop-cancel|other-display [options]
 //     --exe PATH          the program (default: brintel.exe beside the driver)
 //     --com N             the COM number the display is on
 //     --identity HEX16    the display's identity (default 1027262514131211)
@@ -20,6 +20,8 @@
 //     --unplugged-after N unplug: blocks accepted before the display goes
 //     --stop-after N      stop-cancel: blocks accepted before Stop
 //     --cancel-after N    stop-cancel: blocks accepted in the next run before Cancel
+//     --swap-request F    other-display: create F to have the display swapped;
+//                         the far side removes it once done
 //     --limit SECONDS     give up after this long (default 180)
 
 #include <chrono>
@@ -114,6 +116,8 @@ int main() {
       valid = ToInt(value, options.stopAfter);
     } else if (name == L"--cancel-after") {
       valid = ToInt(value, options.cancelAfter);
+    } else if (name == L"--swap-request") {
+      options.swapRequest = value;
     } else if (name == L"--limit") {
       valid = ToInt(value, limitSeconds);
     } else {
