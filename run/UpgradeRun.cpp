@@ -40,70 +40,31 @@ bool UpgradeRun::Writing() const {
 
 UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
                                    const std::function<void()>& afterTick) {
-  const RunClock::duration searchLimit = Limit(settings_.searchTimeout);
-  const RunClock::duration silenceLimit = Limit(settings_.silenceTimeout);
-  bool wasSearching = false;
-  time_point searchingSince{};
-  std::string lastOpenError;
-  // Silence is time without a valid exchange with the right display: bytes
-  // that fit nothing (a babbling display, a line held at break) never count.
-  bool watchingSilence = false;
-  std::uint64_t exchangesSeen = 0;
-  time_point answeredAt{};
-  int otherDisplaysSeen = 0;
-
   writing_ = false;
   otherToldOf_.clear();
+  watch_ = {};
   engine_.OnStart();
   TickPacer pacer(clock_.Now());
   while (host_.timerRunning()) {
     if (interrupted()) {
       return Stop(Ending::kInterrupted, {}, {});
     }
+    if (const std::optional<Ending> over = OverLimit(clock_.Now())) {
+      return *over;
+    }
+    const TickPacer::Cause cause = AwaitTick(pacer);
     const DeviceLink& link = engine_.link();
-    const bool searching = engine_.phase() == PHASE_SEARCH ||
-                           (engine_.phase() == PHASE_TRANSFER && !link.identified());
-    const auto now = clock_.Now();
-    if (searching && !wasSearching) {
-      searchingSince = now;
-    }
-    wasSearching = searching;
-    if (searching && now - searchingSince >= searchLimit) {
-      return Stop(Ending::kNoDisplay, "no display found within", settings_.searchTimeout);
-    }
-    if (watchingSilence && link.validExchanges() != exchangesSeen) {
-      exchangesSeen = link.validExchanges();
-      answeredAt = now;
-    }
-    // An identified display that falls silent (its power gone while the
-    // adapter stays), or a transfer that only another display answers, is
-    // given up.
-    if (watchingSilence && now - answeredAt >= silenceLimit) {
-      return Stop(Ending::kDisplaySilent, "the display has not answered for",
-                  settings_.silenceTimeout);
-    }
-    TickPacer::Cause cause = TickPacer::Cause::kRegular;
-    if (engine_.HasReadyWork()) {
-      cause = TickPacer::Cause::kReadyWork;
-    } else if (pacer.inputMayWake() && engine_.WaitsForInput() && !AmidEcho() &&
-               settings_.waitForInput && settings_.waitForInput(pacer.regularAt())) {
-      cause = TickPacer::Cause::kInput;
-    } else {
-      clock_.SleepUntil(pacer.regularAt());
-    }
     const std::uint64_t bytesBefore = link.bytesReceived();
     const time_point tickAt = clock_.Now();
     engine_.tick();
     pacer.Ticked(tickAt, cause, link.bytesReceived() != bytesBefore);
-    if (!writing_ && Writing()) {
-      writing_ = true;
-    }
-    const bool otherAnswered = link.counts().otherDisplays != otherDisplaysSeen;
-    otherDisplaysSeen = link.counts().otherDisplays;
-    if (!watchingSilence && (writing_ || otherAnswered)) {
-      watchingSilence = true;
-      exchangesSeen = link.validExchanges();
-      answeredAt = clock_.Now();
+    writing_ = writing_ || Writing();
+    const bool otherAnswered = link.counts().otherDisplays != watch_.otherDisplaysSeen;
+    watch_.otherDisplaysSeen = link.counts().otherDisplays;
+    if (!watch_.watchingSilence && (writing_ || otherAnswered)) {
+      watch_.watchingSilence = true;
+      watch_.exchangesSeen = link.validExchanges();
+      watch_.answeredAt = clock_.Now();
     }
     if (afterTick) {
       afterTick();
@@ -111,18 +72,63 @@ UpgradeRun::Ending UpgradeRun::Run(const std::function<bool()>& interrupted,
     if (otherAnswered && OtherDisplayAnswered()) {
       return Stop(Ending::kOtherDisplay, {}, {});
     }
-    if (port_.LastOpenError() != lastOpenError) {
-      lastOpenError = port_.LastOpenError();
-      if (!lastOpenError.empty() && settings_.showOpenErrors) {
-        host_.Note(lastOpenError);
-      }
-    }
-    if (settings_.endOnLastingOpenError && port_.LastOpenErrorLasts()) {
+    if (PortUnusable()) {
       return Stop(Ending::kPortUnusable, {}, {});
     }
   }
   AdviseIfMidProgram();
   return Ending::kStopped;
+}
+
+std::optional<UpgradeRun::Ending> UpgradeRun::OverLimit(time_point now) {
+  const DeviceLink& link = engine_.link();
+  const bool searching =
+      engine_.phase() == PHASE_SEARCH || (engine_.phase() == PHASE_TRANSFER && !link.identified());
+  if (searching && !watch_.wasSearching) {
+    watch_.searchingSince = now;
+  }
+  watch_.wasSearching = searching;
+  if (searching && now - watch_.searchingSince >= Limit(settings_.searchTimeout)) {
+    return Stop(Ending::kNoDisplay, "no display found within", settings_.searchTimeout);
+  }
+  // Silence is time without a valid exchange with the right display: bytes
+  // that fit nothing (a babbling display, a line held at break) never count.
+  if (watch_.watchingSilence && link.validExchanges() != watch_.exchangesSeen) {
+    watch_.exchangesSeen = link.validExchanges();
+    watch_.answeredAt = now;
+  }
+  // An identified display that falls silent (its power gone while the
+  // adapter stays), or a transfer that only another display answers, is
+  // given up.
+  if (watch_.watchingSilence && now - watch_.answeredAt >= Limit(settings_.silenceTimeout)) {
+    return Stop(Ending::kDisplaySilent, "the display has not answered for",
+                settings_.silenceTimeout);
+  }
+  return std::nullopt;
+}
+
+TickPacer::Cause UpgradeRun::AwaitTick(TickPacer& pacer) {
+  if (engine_.HasReadyWork()) {
+    return TickPacer::Cause::kReadyWork;
+  }
+  if (pacer.inputMayWake() && engine_.WaitsForInput() && !AmidEcho() && settings_.waitForInput &&
+      settings_.waitForInput(pacer.regularAt())) {
+    return TickPacer::Cause::kInput;
+  }
+  clock_.SleepUntil(pacer.regularAt());
+  return TickPacer::Cause::kRegular;
+}
+
+// Says why a port would not open, once per reason; true when that will not
+// pass by itself and the run is to end for it.
+bool UpgradeRun::PortUnusable() {
+  if (port_.LastOpenError() != watch_.lastOpenError) {
+    watch_.lastOpenError = port_.LastOpenError();
+    if (!watch_.lastOpenError.empty() && settings_.showOpenErrors) {
+      host_.Note(watch_.lastOpenError);
+    }
+  }
+  return settings_.endOnLastingOpenError && port_.LastOpenErrorLasts();
 }
 
 bool UpgradeRun::OtherDisplayAnswered() {

@@ -9,6 +9,7 @@
 #include "run/ReportingHttpClient.h"
 #include "run/RunClock.h"
 #include "run/RunHost.h"
+#include "run/TickPacer.h"
 #include "server/GbkDecoder.h"
 #include "server/HttpClient.h"
 
@@ -66,6 +67,11 @@ class UpgradeRun {
 
  private:
   Ending Stop(Ending ending, const std::string& why, std::optional<double> seconds);
+  // The search or the silence went on too long: the run is stopped.
+  std::optional<Ending> OverLimit(time_point now);
+  // Waits for the next tick and tells what brought it.
+  TickPacer::Cause AwaitTick(TickPacer& pacer);
+  bool PortUnusable();
   // Says once which display answered and which one the program is for; true
   // when the run must end (the station's choice, or blocks were written into
   // the right display, which lost its power when it was taken away).
@@ -81,6 +87,16 @@ class UpgradeRun {
   UpgradeEngine engine_;
   bool writing_ = false;
   std::string otherToldOf_;  // the other display already named in a note
+  // What the loop watches from tick to tick.
+  struct Watch {
+    bool wasSearching = false;
+    time_point searchingSince{};
+    bool watchingSilence = false;  // identified, or another display answered
+    std::uint64_t exchangesSeen = 0;
+    time_point answeredAt{};  // the latest valid exchange with the right display
+    int otherDisplaysSeen = 0;
+    std::string lastOpenError;
+  } watch_;
 };
 
 }  // namespace brintel::run

@@ -26,7 +26,7 @@
 #include "engine/Messages.h"
 #include "sim/display/DisplaySimulator.h"
 #include "sim/server/ProgramServer.h"
-#include "tests/e2e/Subprocess.h"
+#include "tests/support/Subprocess.h"
 
 namespace {
 

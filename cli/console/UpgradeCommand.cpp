@@ -25,10 +25,17 @@ namespace {
 
 using run::UpgradeRun;
 
-// Makes sure the trace can be written at all (a full disk, /dev/full) before
-// the run depends on it.
-bool TraceWritable(std::FILE* trace) {
-  return std::fputs("# brintel-cli trace\n", trace) >= 0 && std::fflush(trace) == 0;
+using TraceFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The trace, once it is known that it can be written at all (a full disk,
+// /dev/full) before the run depends on it; null when it cannot.
+TraceFile OpenTrace(const std::string& path) {
+  TraceFile trace(std::fopen(path.c_str(), "w"), &std::fclose);
+  if (trace &&
+      (std::fputs("# brintel-cli trace\n", trace.get()) < 0 || std::fflush(trace.get()) != 0)) {
+    trace.reset();
+  }
+  return trace;
 }
 
 int ExitStatusOf(UpgradeRun::Ending ending, const UpgradeEngine& engine,
@@ -45,6 +52,35 @@ int ExitStatusOf(UpgradeRun::Ending ending, const UpgradeEngine& engine,
   return refusal == run::RunHost::Refusal::kNoTerminal ? EXIT_USAGE : EXIT_NOT_COMPLETED;
 }
 
+ConsoleHost::Settings ConsoleSettings(const CliOptions& options) {
+  const int talkFd = options.list ? STDERR_FILENO : STDOUT_FILENO;
+  const bool canAsk = isatty(STDIN_FILENO) != 0;
+  return {.liveLine = isatty(talkFd) != 0,
+          .canAsk = canAsk,
+          .yes = options.yes,
+          .list = options.list,
+          .program = options.program,
+          .address = options.address,
+          .width = [talkFd] { return TerminalWidth(talkFd); },
+          .discardTypedInput = canAsk ? std::function(DiscardTypedInput) : std::function<void()>{},
+          .readLine =
+              canAsk ? std::function(ReadAnswer) : std::function<std::optional<std::string>()>{}};
+}
+
+UpgradeRun::Settings RunSettings(const CliOptions& options, PosixSerialPort& serial) {
+  UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
+                                .silenceTimeout = options.silenceTimeout,
+                                .endOnLastingOpenError = !options.ports.empty(),
+                                .showOpenErrors = true,
+                                .waitForInput = [&serial](run::RunClock::time_point until) {
+                                  return serial.WaitForInput(until);
+                                }};
+  if (options.server) {
+    settings.defaultServer = *options.server;
+  }
+  return settings;
+}
+
 }  // namespace
 
 int RunUpgrade(const CliOptions& options) {
@@ -53,13 +89,10 @@ int RunUpgrade(const CliOptions& options) {
                  "--yes\n";
     return EXIT_USAGE;
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
-  if (!options.trace.empty()) {
-    trace.reset(std::fopen(options.trace.c_str(), "w"));
-    if (!trace || !TraceWritable(trace.get())) {
-      std::perror(("brintel-cli: cannot write the trace " + options.trace).c_str());
-      return EXIT_USAGE;
-    }
+  TraceFile trace(nullptr, &std::fclose);
+  if (!options.trace.empty() && !(trace = OpenTrace(options.trace))) {
+    std::perror(("brintel-cli: cannot write the trace " + options.trace).c_str());
+    return EXIT_USAGE;
   }
 
   // With --json nobody answers at the terminal: the run reports its events
@@ -69,20 +102,8 @@ int RunUpgrade(const CliOptions& options) {
       {.channel = 1, .program = options.program, .address = options.address},
       [&json](const run::RunEvent& event) { json(event); });
   // With --list stdout holds the names alone; everything else is talk.
-  const int talkFd = options.list ? STDERR_FILENO : STDOUT_FILENO;
-  const bool canAsk = isatty(STDIN_FILENO) != 0;
-  ConsoleHost console(
-      {.liveLine = isatty(talkFd) != 0,
-       .canAsk = canAsk,
-       .yes = options.yes,
-       .list = options.list,
-       .program = options.program,
-       .address = options.address,
-       .width = [talkFd] { return TerminalWidth(talkFd); },
-       .discardTypedInput = canAsk ? std::function(DiscardTypedInput) : std::function<void()>{},
-       .readLine =
-           canAsk ? std::function(ReadAnswer) : std::function<std::optional<std::string>()>{}},
-      options.list ? std::cerr : std::cout, std::cerr, std::cin, &std::cout);
+  ConsoleHost console(ConsoleSettings(options), options.list ? std::cerr : std::cout, std::cerr,
+                      std::cin, &std::cout);
   const bool reportUnit = options.json && !options.list;
   run::RunHost& host = reportUnit ? static_cast<run::RunHost&>(channelHost) : console;
 
@@ -96,16 +117,7 @@ int RunUpgrade(const CliOptions& options) {
   CurlHttpClient http(CurlHttpClient::Options{.userAgent = "brintel-cli"});
   IconvGbkDecoder gbk;
   run::SteadyRunClock clock;
-  UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
-                                .silenceTimeout = options.silenceTimeout,
-                                .endOnLastingOpenError = !options.ports.empty(),
-                                .showOpenErrors = true,
-                                .waitForInput = [&serial](run::RunClock::time_point until) {
-                                  return serial.WaitForInput(until);
-                                }};
-  if (options.server) {
-    settings.defaultServer = *options.server;
-  }
+  const UpgradeRun::Settings settings = RunSettings(options, serial);
   UpgradeRun upgrade(host, *port, http, gbk, clock, settings);
 
   // With --json the run is reported as one unit, as a station channel's are.

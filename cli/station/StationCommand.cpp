@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -74,10 +75,30 @@ std::optional<std::string> UnusablePort(const std::vector<std::string>& ports) {
   return std::nullopt;
 }
 
-}  // namespace
+// One channel a port, numbered from 1 in the order given.
+std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(
+    const StationOptions& options, run::RunClock& clock, const run::RunListener& listener,
+    const std::function<bool()>& admitUnit) {
+  std::vector<std::unique_ptr<run::StationChannel>> channels;
+  for (std::size_t i = 0; i < options.ports.size(); ++i) {
+    run::StationChannel::Settings settings;
+    settings.channel = static_cast<int>(i + 1);
+    settings.port = options.ports[i];
+    settings.program = options.program;
+    settings.address = options.address;
+    if (options.server) {
+      settings.defaultServer = *options.server;
+    }
+    settings.admitUnit = admitUnit;
+    channels.push_back(std::make_unique<run::StationChannel>(
+        std::move(settings), PosixChannelParts(options.ports[i]), clock, listener));
+  }
+  return channels;
+}
 
-int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
-               const volatile std::sig_atomic_t& interrupted) {
+// The ports of the command line with those found under by-path, or the exit
+// status when they cannot make a station.
+std::optional<int> CheckPorts(StationOptions& options, std::ostream& err) {
   if (options.portsFromByPath) {
     const std::vector<std::string> found = PortsByPath();
     options.ports.insert(options.ports.end(), found.begin(), found.end());
@@ -94,6 +115,34 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   if (const std::optional<std::string> why = UnusablePort(options.ports)) {
     err << "brintel-cli station: " << *why << '\n';
     return EXIT_NOT_COMPLETED;
+  }
+  return std::nullopt;
+}
+
+// Until Ctrl-C or --units have ended; then every channel is told to stop.
+// True when interrupted.
+bool Supervise(std::atomic<bool>& stop, const volatile std::sig_atomic_t& interrupted,
+               std::optional<int> units, const std::atomic<int>& ended) {
+  while (!stop) {
+    if (interrupted != 0) {
+      stop = true;
+      return true;
+    }
+    if (units && ended >= *units) {
+      stop = true;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
+               const volatile std::sig_atomic_t& interrupted) {
+  if (const std::optional<int> status = CheckPorts(options, err)) {
+    return *status;
   }
   std::unique_ptr<RecordsListener> records;
   try {
@@ -131,36 +180,14 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   std::atomic<bool> stop{false};
   std::atomic<int> admitted{0};
   run::SteadyRunClock clock;
-  std::vector<std::unique_ptr<run::StationChannel>> channels;
-  for (std::size_t i = 0; i < options.ports.size(); ++i) {
-    run::StationChannel::Settings settings;
-    settings.channel = static_cast<int>(i + 1);
-    settings.port = options.ports[i];
-    settings.program = options.program;
-    settings.address = options.address;
-    if (options.server) {
-      settings.defaultServer = *options.server;
-    }
-    settings.admitUnit = [&] { return !options.units || ++admitted <= *options.units; };
-    channels.push_back(std::make_unique<run::StationChannel>(
-        std::move(settings), PosixChannelParts(options.ports[i]), clock, listener));
-  }
+  const auto channels = MakeChannels(
+      options, clock, listener, [&] { return !options.units || ++admitted <= *options.units; });
   std::vector<std::thread> threads;
   for (const auto& channel : channels) {
     threads.emplace_back([&stop, &channel] { channel->Run(stop); });
   }
 
-  bool wasInterrupted = false;
-  while (!stop) {
-    if (interrupted != 0) {
-      wasInterrupted = true;
-      stop = true;
-    } else if (options.units && ended >= *options.units) {
-      stop = true;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
+  const bool wasInterrupted = Supervise(stop, interrupted, options.units, ended);
   for (std::thread& thread : threads) {
     thread.join();
   }

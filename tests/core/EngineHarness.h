@@ -18,6 +18,7 @@
 #include "sim/server/Catalogue.h"
 #include "sim/server/PackageBuilder.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/Faults.h"
 
 namespace brintel::testing {
 
@@ -65,7 +66,7 @@ struct EngineHarness {
     sim::DisplayProtocol::Settings settings;
     settings.frame = sim::BuildIdentityFrame(id).value();
     for (const char* fault : faults) {
-      settings.faults.push_back(sim::ParseFault(fault).fault.value());
+      settings.faults.push_back(DisplayFault(fault));
     }
     port.Attach(name, displays.emplace_back(std::move(settings)));
     return displays.back();

@@ -13,21 +13,20 @@
 #include <sstream>
 #include <thread>
 
-#include "Subprocess.h"
 #include "TerminalScreen.h"
 #include "device/SendBlock.h"
 #include "engine/Messages.h"
 #include "sim/display/DisplaySimulator.h"
 #include "sim/server/ProgramServer.h"
+#include "tests/support/Faults.h"
+#include "tests/support/GbkNames.h"
+#include "tests/support/Subprocess.h"
 
 namespace brintel::testing {
 namespace {
 
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
-
-const std::string kStandardGbk = "\xB1\xEA\xD7\xBC\xB0\xE6";  // 标准版
-const std::string kTrailGbk = "\xD6\xB1\xDF\x5F";             // 直達: 達 ends in 0x5F
 
 const std::string kUnplug = std::string("[No error] ") + messages::kUnplug;
 const std::string kPlugIn = std::string("[升级] ") + messages::kPlugIn;
@@ -63,22 +62,6 @@ struct Result {
     return shown;
   }
 };
-
-sim::Fault DisplayFault(const std::string& text) {
-  sim::FaultParseResult<sim::Fault> parsed = sim::ParseFault(text);
-  if (!parsed.fault) {
-    throw std::invalid_argument(parsed.error);
-  }
-  return *parsed.fault;
-}
-
-sim::ServerFault ServerFault(const std::string& text) {
-  sim::FaultParseResult<sim::ServerFault> parsed = sim::ParseServerFault(text);
-  if (!parsed.fault) {
-    throw std::invalid_argument(parsed.error);
-  }
-  return *parsed.fault;
-}
 
 class EndToEnd : public ::testing::Test {
  protected:

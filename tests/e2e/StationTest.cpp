@@ -12,10 +12,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "Subprocess.h"
 #include "TerminalScreen.h"
 #include "sim/bench/DisplayBench.h"
 #include "sim/server/ProgramServer.h"
+#include "tests/support/Faults.h"
+#include "tests/support/GbkNames.h"
+#include "tests/support/Subprocess.h"
 
 namespace brintel::testing {
 namespace {
@@ -45,10 +47,6 @@ std::vector<Row> ReadUnits(const std::string& db, const std::string& query = "")
   sqlite3_finalize(statement);
   sqlite3_close(handle);
   return rows;
-}
-
-sim::Fault Fault(const std::string& text) {
-  return *sim::ParseFault(text).fault;
 }
 
 class Station : public ::testing::Test {
@@ -101,7 +99,7 @@ class Station : public ::testing::Test {
     sim::BenchUnit unit;
     unit.identity = identity;
     for (const std::string& text : faults) {
-      unit.faults.push_back(Fault(text));
+      unit.faults.push_back(DisplayFault(text));
     }
     return unit;
   }
@@ -114,8 +112,6 @@ class Station : public ::testing::Test {
   std::unique_ptr<sim::ProgramServer> server;
   std::vector<std::unique_ptr<sim::DisplayBench>> benches;
 };
-
-const std::string kStandardGbk = "\xB1\xEA\xD7\xBC\xB0\xE6";  // 标准版
 
 // Each display got the program once, although it stayed plugged in after it.
 void ExpectWrittenOnce(const sim::BenchUnitResult& unit, const std::vector<std::uint8_t>& program) {

@@ -1,27 +1,15 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <string>
 
 #include "records/Sqlite.h"
 #include "records/UnitRecord.h"
+#include "tests/support/TempDir.h"
 
 namespace brintel::records::test {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string name = (std::filesystem::temp_directory_path() / "brintel-records-XXXXXX").string();
-    path_ = mkdtemp(name.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using brintel::testing::TempDir;
 
 inline UnitRecord Unit(int channel, std::string deviceId, std::string startedAt) {
   UnitRecord unit;

@@ -20,6 +20,7 @@
 #include "sim/server/Catalogue.h"
 #include "sim/server/PackageBuilder.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/Faults.h"
 
 namespace brintel::testing {
 
@@ -98,7 +99,7 @@ struct RunHarness {
     settings.frame = sim::BuildIdentityFrame(id).value();
     settings.poweredAt = port.now;
     for (const char* fault : faults) {
-      settings.faults.push_back(sim::ParseFault(fault).fault.value());
+      settings.faults.push_back(DisplayFault(fault));
     }
     displays.push_back(std::make_unique<sim::DisplayProtocol>(std::move(settings)));
     port.Attach(kPort, *displays.back());

@@ -51,8 +51,12 @@ TEST(StationChannel, ADisplayLeftInIsWrittenOnceAndOneSwappedInIsTheNextUnitAtOn
       second = &plugIn(kDisplayB);
     }
   };
-  run::StationChannel channel({.channel = 2, .port = kPort, .defaultServer = kServer},
-                              std::move(parts), clock, [&](const RunEvent& event) {
+  run::StationChannel::Settings settings;
+  settings.channel = 2;
+  settings.port = kPort;
+  settings.defaultServer = kServer;
+  run::StationChannel channel(std::move(settings), std::move(parts), clock,
+                              [&](const RunEvent& event) {
                                 if (event.kind == RunEvent::Kind::kUnitStarted ||
                                     event.kind == RunEvent::Kind::kUnitEnded) {
                                   units.push_back(event);

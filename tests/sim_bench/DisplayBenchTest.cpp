@@ -118,7 +118,7 @@ TEST_F(SimulatedBench, UnitsComeOneAfterAnotherWithTheirOwnIdentityAndStayAfterC
 
 TEST_F(SimulatedBench, AUnitThatNeverCompletesLeavesAfterItsOwnLeaveAfterOrTheBenchDefault) {
   BenchUnit refused = Unit("1027262514131211");
-  refused.faults = {*ParseFault("no-ack:0").fault};
+  refused.faults = {DisplayFault("no-ack:0")};
   refused.leaveAfter = 300ms;
   BenchOptions options = Options({refused, Unit("1027262514131212")});
   options.leaveAfter = 1500ms;

@@ -164,7 +164,7 @@ class Model {
     DisplayProtocol::Settings settings;
     settings.frame = *BuildIdentityFrame(kDeviceId);
     for (const std::string& text : faults) {
-      settings.faults.push_back(*ParseFault(text).fault);
+      settings.faults.push_back(DisplayFault(text));
     }
     settings.poweredAt = poweredAt;
     return settings;

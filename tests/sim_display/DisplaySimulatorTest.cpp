@@ -38,7 +38,7 @@ class SimulatedDisplay : public ::testing::Test {
   void StartWithFaults(const std::vector<std::string>& faults) {
     DisplayOptions options;
     for (const std::string& text : faults) {
-      options.faults.push_back(*ParseFault(text).fault);
+      options.faults.push_back(DisplayFault(text));
     }
     StartDisplay(std::move(options));
   }
@@ -276,7 +276,7 @@ TEST_F(SimulatedDisplay, UnplugFailsTheToolsLineAndReplugServesAnEmptyDisplayOnT
 TEST_F(SimulatedDisplay, UnplugAfterFaultHangsUpBehindTheAcknowledgementAndComesBack) {
   DisplayOptions options;
   options.linkPath = (dir / "ttyUSB0").string();
-  options.faults = {*ParseFault("unplug-after:1:100").fault};
+  options.faults = {DisplayFault("unplug-after:1:100")};
   StartDisplay(options);
   Tool tool(options.linkPath);
   EXPECT_EQ(Transfer(tool, 0), Accepted(0));

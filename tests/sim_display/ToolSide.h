@@ -1,14 +1,9 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <limits>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,6 +12,8 @@
 #include "device/posix/PosixSerialPort.h"
 #include "server/ProgramPackage.h"
 #include "sim/display/DisplayProtocol.h"
+#include "tests/support/Faults.h"
+#include "tests/support/TempDir.h"
 
 namespace brintel::sim::testing {
 
@@ -158,27 +155,7 @@ bool WaitFor(Predicate done, Clock::duration deadline = kAnswerDeadline) {
   return true;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string name = (std::filesystem::temp_directory_path() / "sim-display-XXXXXX").string();
-    if (::mkdtemp(name.data()) == nullptr) {
-      throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using brintel::testing::DisplayFault;
+using brintel::testing::TempDir;
 
 }  // namespace brintel::sim::testing

@@ -11,6 +11,7 @@
 #include "server/Separator.h"
 #include "server/posix/CurlHttpClient.h"
 #include "sim/server/ProgramServer.h"
+#include "tests/support/Faults.h"
 
 namespace brintel::sim {
 namespace {
@@ -26,7 +27,7 @@ using test::WithoutLineBreaks;
 const std::string kName = "Standard";
 
 ServerFault Fault(std::string_view text) {
-  return ParseServerFault(text).fault.value();
+  return brintel::testing::ServerFault(text);
 }
 
 // Each test sets its faults on a running server, then asks as the tool does.

@@ -1,4 +1,4 @@
-#include "Subprocess.h"
+#include "tests/support/Subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
