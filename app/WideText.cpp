@@ -1,48 +1,19 @@
 #include "app/WideText.h"
 
-#include <limits>
 #include <vector>
 
 #include <windows.h>
 
-#include <commctrl.h>
+#include "server/win32/CodePageConversion.h"
 
 namespace brintel::app {
-namespace {
-
-std::string Narrow(UINT codePage, std::wstring_view wide) {
-  if (wide.empty() || wide.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    return {};
-  }
-  const int length = static_cast<int>(wide.size());
-  const int needed =
-      ::WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) {
-    return {};
-  }
-  std::string text(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(codePage, 0, wide.data(), length, text.data(), needed, nullptr, nullptr);
-  return text;
-}
-
-}  // namespace
 
 std::wstring Utf8ToWide(std::string_view utf8) {
-  if (utf8.empty() || utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    return {};
-  }
-  const int length = static_cast<int>(utf8.size());
-  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-  if (needed <= 0) {
-    return {};
-  }
-  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), needed);
-  return wide;
+  return WideFromCodePage(CP_UTF8, utf8);
 }
 
 std::string WideToUtf8(std::wstring_view wide) {
-  return Narrow(CP_UTF8, wide);
+  return CodePageFromWide(CP_UTF8, wide);
 }
 
 std::wstring BaseNameWithoutExtension(std::wstring_view path) {
@@ -65,7 +36,8 @@ std::string ProgramAgentName() {
       return {};
     }
     if (length < size) {
-      return Narrow(CP_ACP, BaseNameWithoutExtension(std::wstring_view(path.data(), length)));
+      return CodePageFromWide(CP_ACP,
+                              BaseNameWithoutExtension(std::wstring_view(path.data(), length)));
     }
     path.resize(path.size() * 2);
   }

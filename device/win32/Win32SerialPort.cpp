@@ -12,10 +12,10 @@ constexpr DWORD kOutputQueueBytes = 512;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 // Share mode 0 makes the open exclusive: a port held by another program fails.
-HANDLE OpenPath(const std::string& path) {
+UniqueHandle OpenPath(const std::string& path) {
   const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
 }  // namespace
@@ -53,18 +53,13 @@ COMMTIMEOUTS DisplayLineTimeouts() {
   return timeouts;
 }
 
-Win32SerialPort::~Win32SerialPort() {
-  ClosePort();
-}
-
 std::vector<std::string> Win32SerialPort::ScanPorts() {
   ClosePort();
   std::vector<std::string> listed;
   for (int number = 1; number <= kLastPortNumber; ++number) {
     const std::string name = "COM" + std::to_string(number);
-    const HANDLE handle = OpenPath("//./" + name);
-    if (handle != nullptr) {
-      ::CloseHandle(handle);
+    // Closed again at once: the scan only asks whether the port opens.
+    if (OpenPath("//./" + name)) {
       listed.push_back(name);
     }
   }
@@ -73,11 +68,11 @@ std::vector<std::string> Win32SerialPort::ScanPorts() {
 
 bool Win32SerialPort::OpenPort(const std::string& name) {
   ClosePort();
-  const HANDLE handle = OpenPath("//./" + name);
-  if (handle == nullptr) {
+  handle_ = OpenPath("//./" + name);
+  if (!handle_) {
     return false;
   }
-  handle_ = handle;
+  const HANDLE handle = handle_.get();
   // Results ignored: a port whose driver refuses a setting still counts as open.
   ::SetCommMask(handle, kEventMask);
   ::SetupComm(handle, kInputQueueBytes, kOutputQueueBytes);
@@ -94,30 +89,30 @@ bool Win32SerialPort::OpenPort(const std::string& name) {
 }
 
 bool Win32SerialPort::WriteByte(std::uint8_t byte) {
-  if (handle_ == nullptr) {
+  if (!handle_) {
     return false;
   }
   DWORD written = 0;
   // A write the driver did not complete within its time-out succeeds with a
   // count of 0: that byte did not go out.
-  return ::WriteFile(handle_, &byte, 1, &written, nullptr) != FALSE && written == 1;
+  return ::WriteFile(handle_.get(), &byte, 1, &written, nullptr) != FALSE && written == 1;
 }
 
 bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
   byte = 0;
-  if (handle_ == nullptr) {
+  if (!handle_) {
     return false;
   }
   DWORD errors = 0;
   COMSTAT status{};
   // Checking the queue first keeps the read from blocking even on a driver
   // that refused the time-outs and keeps its own, which may wait forever.
-  if (::ClearCommError(handle_, &errors, &status) == FALSE || status.cbInQue == 0) {
+  if (::ClearCommError(handle_.get(), &errors, &status) == FALSE || status.cbInQue == 0) {
     return false;
   }
   std::uint8_t received = 0;
   DWORD count = 0;
-  if (::ReadFile(handle_, &received, 1, &count, nullptr) == FALSE || count != 1) {
+  if (::ReadFile(handle_.get(), &received, 1, &count, nullptr) == FALSE || count != 1) {
     return false;
   }
   byte = received;
@@ -125,20 +120,16 @@ bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
 }
 
 void Win32SerialPort::ClearError() {
-  if (handle_ == nullptr) {
+  if (!handle_) {
     return;
   }
   DWORD errors = 0;
   COMSTAT status{};
-  ::ClearCommError(handle_, &errors, &status);
+  ::ClearCommError(handle_.get(), &errors, &status);
 }
 
 void Win32SerialPort::ClosePort() {
-  if (handle_ == nullptr) {
-    return;
-  }
-  ::CloseHandle(handle_);
-  handle_ = nullptr;
+  handle_.reset();
 }
 
 }  // namespace brintel

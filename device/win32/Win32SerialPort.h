@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/SerialPort.h"
+#include "device/win32/UniqueHandle.h"
 
 namespace brintel {
 
@@ -14,7 +15,6 @@ namespace brintel {
 class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort() = default;
-  ~Win32SerialPort() override;
 
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
@@ -40,12 +40,11 @@ class Win32SerialPort final : public SerialPort {
   void ClearError() override;
 
   void ClosePort() override;
-  bool IsOpen() const override { return handle_ != nullptr; }
+  bool IsOpen() const override { return static_cast<bool>(handle_); }
 
  private:
-  // The HANDLE of the open port, or null; kept as void* so that this header
-  // needs no <windows.h>.
-  void* handle_ = nullptr;
+  // The open port, or none.
+  UniqueHandle handle_;
 };
 
 }  // namespace brintel

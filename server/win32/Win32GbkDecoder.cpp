@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <limits>
+#include "server/win32/CodePageConversion.h"
 
 namespace brintel {
 namespace {
@@ -11,24 +11,9 @@ constexpr UINT kGbkCodePage = 936;
 constexpr wchar_t kReplacement = L'\xFFFD';
 
 // The UTF-16 of `bytes`, or an empty string when any byte is not part of a
-// valid character (MB_ERR_INVALID_CHARS makes the call fail instead of
-// substituting silently).
+// valid character.
 std::wstring Widen(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    return {};
-  }
-  const int length = static_cast<int>(bytes.size());
-  const int needed =
-      ::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-  if (needed <= 0) {
-    return {};
-  }
-  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  if (::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, bytes.data(), length, wide.data(),
-                            needed) != needed) {
-    return {};
-  }
-  return wide;
+  return WideFromCodePage(kGbkCodePage, bytes, InvalidBytes::kFail);
 }
 
 // One character at a time: a double-byte character if the next two bytes make
@@ -59,21 +44,6 @@ std::wstring WidenReplacingInvalid(std::string_view gbk) {
   return wide;
 }
 
-std::string Utf8FromWide(const std::wstring& wide) {
-  if (wide.empty() || wide.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    return {};
-  }
-  const int length = static_cast<int>(wide.size());
-  const int needed =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) {
-    return {};
-  }
-  std::string utf8(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), needed, nullptr, nullptr);
-  return utf8;
-}
-
 }  // namespace
 
 std::string Win32GbkDecoder::ToUtf8(std::string_view gbk) const {
@@ -85,7 +55,7 @@ std::string Win32GbkDecoder::ToUtf8(std::string_view gbk) const {
   if (wide.empty()) {
     wide = WidenReplacingInvalid(gbk);
   }
-  return Utf8FromWide(wide);
+  return CodePageFromWide(CP_UTF8, wide);
 }
 
 }  // namespace brintel

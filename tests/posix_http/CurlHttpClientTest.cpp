@@ -15,7 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "LoopbackServers.h"
+#include "tests/support/LoopbackServer.h"
 
 namespace brintel {
 namespace {

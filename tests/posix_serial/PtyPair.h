@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "device/posix/PosixSerialPort.h"
 #include "device/posix/UniqueFd.h"
 
 namespace brintel::testing {
@@ -87,21 +86,5 @@ class PtyPair {
   UniqueFd slave_;
   std::string path_;
 };
-
-// Polls the port the way the engine does until `count` bytes have come or the
-// deadline has passed.
-inline Bytes ReadFromPort(PosixSerialPort& port, const PtyPair& pty, std::size_t count) {
-  Bytes received;
-  const auto deadline = Clock::now() + kCrossingDeadline;
-  while (received.size() < count && Clock::now() < deadline) {
-    std::uint8_t byte = 0;
-    if (port.ReadByte(byte)) {
-      received.push_back(byte);
-    } else {
-      AwaitReadable(pty.slave());
-    }
-  }
-  return received;
-}
 
 }  // namespace brintel::testing

@@ -11,7 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "LoopbackServer.h"
+#include "tests/support/LoopbackServer.h"
 
 namespace brintel {
 namespace {

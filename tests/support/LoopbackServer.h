@@ -10,8 +10,16 @@
 
 namespace brintel::test {
 
-// A TCP socket bound to 127.0.0.1 on a port the system picks, through Winsock
-// (under Wine, a Linux socket). Not listening until Listen, so a connection to
+// A socket as the system hands it out: a Winsock SOCKET, or a POSIX
+// descriptor.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
+using SocketHandle = int;
+#endif
+
+// A TCP socket bound to 127.0.0.1 on a port the system picks (under Wine, a
+// Linux socket behind Winsock). Not listening until Listen, so a connection to
 // it is refused meanwhile.
 class LoopbackSocket {
  public:
@@ -20,19 +28,25 @@ class LoopbackSocket {
   LoopbackSocket(const LoopbackSocket&) = delete;
   LoopbackSocket& operator=(const LoopbackSocket&) = delete;
 
-  void Listen();
-  std::uintptr_t socket() const { return socket_; }
+  // The system completes connections into the backlog without any accept.
+  void Listen(int backlog = 8);
+  // Opens a connection to this socket and keeps it until destruction.
+  void ConnectOnce();
+
+  SocketHandle handle() const { return socket_; }
   int port() const { return port_; }
 
  private:
-  std::uintptr_t socket_;
+  SocketHandle socket_;
   int port_ = 0;
+  std::vector<SocketHandle> clients_;
 };
 
 // Answers every connection with hand-made bytes, written in pieces with a pause
 // before each piece after the first, then closes it, or, with `hold`, keeps it
-// open without another byte until the server is destroyed. For every reply the
-// client must cope with, good or broken: exact bodies, short bodies, silence.
+// open without another byte until the server is destroyed. For every reply a
+// client must cope with, good or broken: exact bodies, short bodies, broken
+// chunking, slow trickles, silence.
 class RawHttpServer {
  public:
   explicit RawHttpServer(std::vector<std::string> pieces,
@@ -51,7 +65,7 @@ class RawHttpServer {
 
  private:
   void Serve();
-  void Answer(std::uintptr_t client);
+  void Answer(SocketHandle client);
 
   LoopbackSocket socket_;
   std::vector<std::string> pieces_;

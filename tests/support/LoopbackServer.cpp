@@ -1,59 +1,53 @@
-#include "LoopbackServer.h"
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "tests/support/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Sockets.h"
+
 namespace brintel::test {
-namespace {
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = ::htons(static_cast<u_short>(port));
-  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-bool WaitReadable(SOCKET s, long timeoutMs) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  return ::select(0, &readable, nullptr, nullptr, &timeout) > 0;
-}
-
-}  // namespace
-
-LoopbackSocket::LoopbackSocket() : socket_(INVALID_SOCKET) {
-  WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    ADD_FAILURE() << "WSAStartup failed";
+LoopbackSocket::LoopbackSocket() : socket_(sockets::kNone) {
+  if (!sockets::Startup()) {
+    ADD_FAILURE() << "the socket library did not start";
     return;
   }
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = Loopback(0);
-  if (s == INVALID_SOCKET ||
-      ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ADD_FAILURE() << "cannot bind a loopback socket: " << ::WSAGetLastError();
+  socket_ = sockets::OpenTcp();
+  sockaddr_in address = sockets::Loopback(0);
+  if (socket_ == sockets::kNone ||
+      ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ADD_FAILURE() << "cannot bind a loopback socket: " << sockets::LastError();
+    return;
   }
-  int length = sizeof address;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ::ntohs(address.sin_port);
-  socket_ = s;
+  sockets::AddressLength length = sizeof address;
+  ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
 }
 
 LoopbackSocket::~LoopbackSocket() {
-  if (socket_ != INVALID_SOCKET) {
-    ::closesocket(static_cast<SOCKET>(socket_));
+  for (const SocketHandle client : clients_) {
+    sockets::Close(client);
   }
-  ::WSACleanup();
+  if (socket_ != sockets::kNone) {
+    sockets::Close(socket_);
+  }
+  sockets::Cleanup();
 }
 
-void LoopbackSocket::Listen() {
-  if (::listen(static_cast<SOCKET>(socket_), 8) != 0) {
-    ADD_FAILURE() << "listen: " << ::WSAGetLastError();
+void LoopbackSocket::Listen(int backlog) {
+  if (::listen(socket_, backlog) != 0) {
+    ADD_FAILURE() << "listen: " << sockets::LastError();
+  }
+}
+
+void LoopbackSocket::ConnectOnce() {
+  const SocketHandle client = sockets::OpenTcp();
+  const sockaddr_in address = sockets::Loopback(port_);
+  if (client == sockets::kNone ||
+      ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ADD_FAILURE() << "connect: " << sockets::LastError();
+  }
+  if (client != sockets::kNone) {
+    clients_.push_back(client);
   }
 }
 
@@ -79,30 +73,29 @@ std::string RawHttpServer::LastRequest() const {
 }
 
 void RawHttpServer::Serve() {
-  const auto listener = static_cast<SOCKET>(socket_.socket());
+  const SocketHandle listener = socket_.handle();
   while (!stopping_) {
     // Waiting in short slices lets the destructor stop the loop.
-    if (!WaitReadable(listener, 20)) {
+    if (!sockets::WaitReadable(listener, 20)) {
       continue;
     }
-    const SOCKET client = ::accept(listener, nullptr, nullptr);
-    if (client != INVALID_SOCKET) {
+    const SocketHandle client = sockets::Accept(listener);
+    if (client != sockets::kNone) {
       ++connections_;
       Answer(client);
       // Only our reply is unread by now, so the close is an orderly FIN, not a
       // reset that would throw the reply away.
-      ::shutdown(client, SD_SEND);
-      ::closesocket(client);
+      sockets::EndSending(client);
+      sockets::Close(client);
     }
   }
 }
 
-void RawHttpServer::Answer(std::uintptr_t clientSocket) {
-  const auto client = static_cast<SOCKET>(clientSocket);
+void RawHttpServer::Answer(SocketHandle client) {
   std::string request;
   char buffer[1024];
-  while (request.find("\r\n\r\n") == std::string::npos && WaitReadable(client, 1000)) {
-    const int got = ::recv(client, buffer, sizeof buffer, 0);
+  while (request.find("\r\n\r\n") == std::string::npos && sockets::WaitReadable(client, 1000)) {
+    const long got = sockets::ReceiveSome(client, buffer, sizeof buffer);
     if (got <= 0) {
       break;
     }
@@ -119,7 +112,7 @@ void RawHttpServer::Answer(std::uintptr_t clientSocket) {
     const std::string& piece = pieces_[i];
     std::size_t sent = 0;
     while (sent < piece.size()) {
-      const int n = ::send(client, piece.data() + sent, static_cast<int>(piece.size() - sent), 0);
+      const long n = sockets::SendSome(client, piece.data() + sent, piece.size() - sent);
       if (n <= 0) {
         return;  // the client gave up
       }
