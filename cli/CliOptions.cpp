@@ -4,6 +4,7 @@
 #include <charconv>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 namespace brintel::cli {
 namespace {
@@ -107,14 +108,41 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
       ->check(CLI::PositiveNumber);
   station->add_flag("--json", s.json, "One JSON object a line on stdout for every event");
 
-  CLI::App* history = app.add_subcommand("history", "The recorded units, newest first");
+  CLI::App* history = app.add_subcommand(
+      "history", "The recorded units, newest first, then a summary; the file is only read");
   HistoryOptions& h = options.history;
   history->add_option("--db", h.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
       ->type_name("FILE");
-  history->add_option("--since", h.since, "Units started on or after this date")->type_name("DATE");
-  history->add_option("--device", h.device, "Units of this display")->type_name("ID");
-  CLI::Option* csv = history->add_flag("--csv", h.csv, "RFC 4180 CSV with a header line");
-  history->add_flag("--json", h.json, "One JSON object a line")->excludes(csv);
+  history
+      ->add_option("--since", h.since,
+                   "Units started at or after this local date (its midnight) or local date-time "
+                   "(2026-12-09T10:31, 2026-12-09T10:31:07); in UTC when it ends in Z")
+      ->type_name("DATE");
+  history->add_option("--device", h.device, "Units of this display (its 16 hexadecimal digits)")
+      ->type_name("ID");
+  history->add_flag("--utc", h.utc,
+                    "The table's times in UTC (default: local time with its offset from UTC)");
+  CLI::Option* csv = history->add_flag(
+      "--csv", h.csv, "RFC 4180 CSV with a header line; the times as stored, in UTC");
+  history->add_flag("--excel", h.excel, "With --csv: a UTF-8 byte-order mark first, for Excel");
+  history->add_flag("--json", h.json, "One JSON object a line; the times as stored, in UTC")
+      ->excludes(csv);
+  // Wrapped by hand: CLI11 prints a footer as it is.
+  std::string outcomes = "Outcomes:", line = outcomes;
+  std::istringstream words(HistoryOutcomes());
+  for (std::string word; words >> word;) {
+    const bool wrap = line.size() + 1 + word.size() > 78;
+    outcomes += (wrap ? "\n  " : " ") + word;
+    line = (wrap ? "  " : line + " ") + word;
+  }
+  history->footer(outcomes +
+                  ".\n"
+                  "The CSV's text that begins with = + - @, a tab or a carriage return gets a\n"
+                  "leading apostrophe. Control characters are shown as \\xHH in the table and\n"
+                  "the CSV.\n"
+                  "Exit status: 0 shown (the default file not made yet holds no records), 1 the\n"
+                  "file cannot be read, 2 usage error (a --db that does not exist, a bad --since\n"
+                  "or --device).");
   app.require_subcommand(0, 1);
   try {
     app.parse(argc, argv);

@@ -1,6 +1,7 @@
 // brintel-cli: the upgrade engine without a window. Parses the command line
 // and hands it to the command it names.
 
+#include <csignal>
 #include <iostream>
 #include <variant>
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     return *status;
   }
   const CliOptions& options = std::get<CliOptions>(parsed);
+  // A reader that went away (a closed pipe) ends nothing but the output.
+  std::signal(SIGPIPE, SIG_IGN);
   switch (options.command) {
     case CliOptions::Command::kStation: {
       CatchInterrupts();

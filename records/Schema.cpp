@@ -44,6 +44,18 @@ constexpr const char* kSteps[] = {
       ALTER TABLE units ADD COLUMN detail TEXT NOT NULL DEFAULT '';
       ALTER TABLE units ADD COLUMN other_displays INTEGER NOT NULL DEFAULT 0;
     )sql",
+    // 3 -> 4: the station runs, so that one station never takes another's
+    // live unit for one a killed station left open.
+    R"sql(
+      CREATE TABLE sessions (
+        id INTEGER PRIMARY KEY,
+        host TEXT NOT NULL DEFAULT '',
+        pid INTEGER NOT NULL DEFAULT 0,
+        started_at TEXT NOT NULL,
+        last_seen_at TEXT NOT NULL
+      );
+      ALTER TABLE units ADD COLUMN session_id INTEGER;
+    )sql",
 };
 
 }  // namespace

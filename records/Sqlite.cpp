@@ -2,9 +2,11 @@
 
 namespace brintel::records {
 
-Database::Database(const std::string& path, int flags) : path_(path) {
+Database::Database(const std::string& path, int flags) : Database(path, path, flags) {}
+
+Database::Database(const std::string& path, const std::string& uri, int flags) : path_(path) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  const int rc = sqlite3_open_v2(uri.c_str(), &db, flags, nullptr);
   db_.reset(db);
   if (rc != SQLITE_OK) {
     if (db == nullptr) {

@@ -22,6 +22,8 @@ class Database {
  public:
   // flags as for sqlite3_open_v2.
   Database(const std::string& path, int flags);
+  // Opens `uri` (flags must hold SQLITE_OPEN_URI) and names `path` in errors.
+  Database(const std::string& path, const std::string& uri, int flags);
 
   sqlite3* get() const { return db_.get(); }
   const std::string& path() const { return path_; }

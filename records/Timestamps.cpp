@@ -1,5 +1,7 @@
 #include "records/Timestamps.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -114,6 +116,56 @@ std::optional<std::string> SinceBound(std::string_view text) {
   std::string bound(text);
   bound[10] = 'T';
   return bound;
+}
+
+std::optional<std::chrono::system_clock::time_point> SinceTime(std::string_view text) {
+  const bool utc = !text.empty() && text.back() == 'Z';
+  const auto bound = SinceBound(text);
+  if (!bound) {
+    return std::nullopt;
+  }
+  const auto date = Date(*bound);
+  const auto clock =
+      bound->size() == 10 ? std::chrono::seconds{0} : Clock(*bound, 11, bound->size() == 19);
+  if (!date || !clock) {
+    return std::nullopt;
+  }
+  if (utc) {
+    return std::chrono::system_clock::time_point{*date} + *clock;
+  }
+  const std::chrono::year_month_day day{*date};
+  const std::chrono::hh_mm_ss time{*clock};
+  std::tm local{};
+  local.tm_year = static_cast<int>(day.year()) - 1900;
+  local.tm_mon = static_cast<int>(static_cast<unsigned>(day.month())) - 1;
+  local.tm_mday = static_cast<int>(static_cast<unsigned>(day.day()));
+  local.tm_hour = static_cast<int>(time.hours().count());
+  local.tm_min = static_cast<int>(time.minutes().count());
+  local.tm_sec = static_cast<int>(time.seconds().count());
+  local.tm_isdst = -1;  // whichever holds on that day
+  return std::chrono::system_clock::from_time_t(std::mktime(&local));
+}
+
+std::string FormatLocal(std::chrono::system_clock::time_point time) {
+  const std::time_t t =
+      std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
+  std::tm local{};
+  if (localtime_r(&t, &local) == nullptr) {
+    return FormatUtc(time);
+  }
+  std::tm copy = local;  // timegm may normalise what it is given
+  const long long offset = static_cast<long long>(timegm(&copy) - t);
+  const long long size = offset < 0 ? -offset : offset;
+  char text[96];
+  int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02lld:%02lld",
+                             local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                             local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', size / 3600,
+                             size / 60 % 60);
+  if (size % 60 != 0 && length > 0) {  // local mean time of old dates
+    std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length), ":%02lld",
+                  size % 60);
+  }
+  return text;
 }
 
 }  // namespace brintel::records

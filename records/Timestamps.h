@@ -19,4 +19,13 @@ std::optional<std::chrono::system_clock::time_point> ParseUtc(std::string_view t
 // later started_at sorts at or after; nullopt when it is no such date.
 std::optional<std::string> SinceBound(std::string_view text);
 
+// A --since value (as SinceBound takes it) as the moment it names: in local
+// time (the TZ environment variable decides; a date is its local midnight)
+// unless it ends in Z. nullopt when it is no such date.
+std::optional<std::chrono::system_clock::time_point> SinceTime(std::string_view text);
+
+// 2026-12-09 10:31:07 +08:00: local time to the second with its offset from
+// UTC, which may differ from one time to the next (summer time).
+std::string FormatLocal(std::chrono::system_clock::time_point time);
+
 }  // namespace brintel::records

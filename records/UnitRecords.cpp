@@ -1,5 +1,11 @@
 #include "records/UnitRecords.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <array>
+
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -12,8 +18,6 @@
 
 namespace brintel::records {
 namespace {
-
-constexpr int kBusyTimeoutMs = 10000;
 
 std::string PrepareFolder(const std::filesystem::path& path, bool station) {
   if (station && path.has_parent_path()) {
@@ -88,15 +92,30 @@ void BindEnd(Statement& statement, const UnitRecord& record) {
   }
 }
 
+// kill with signal 0 asks only whether the process is there; EPERM: it is,
+// under another user.
+bool ProcessAlive(std::int64_t pid) {
+  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
 int Count(const Statement& statement, int column) {
   return static_cast<int>(statement.Int(column));
 }
 
 }  // namespace
 
-UnitRecords::UnitRecords(const std::filesystem::path& path, bool station)
+Session ThisProcess() {
+  std::array<char, 256> host{};
+  if (::gethostname(host.data(), host.size() - 1) != 0) {
+    host[0] = '\0';
+  }
+  return {host.data(), ::getpid()};
+}
+
+UnitRecords::UnitRecords(const std::filesystem::path& path, bool station,
+                         std::chrono::milliseconds busyTimeout, const Session* session)
     : db_(PrepareFolder(path, station), OpenFlags(station)) {
-  sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+  sqlite3_busy_timeout(db_.get(), static_cast<int>(busyTimeout.count()));
   {
     // Finalized before any transaction: a statement left running blocks COMMIT.
     Statement journal(db_, "PRAGMA journal_mode = WAL");
@@ -107,30 +126,89 @@ UnitRecords::UnitRecords(const std::filesystem::path& path, bool station)
   // Two writes a unit: every commit may as well reach the disk.
   db_.Exec("PRAGMA synchronous = FULL");
   Migrate(db_, SchemaSteps());
-  if (station) {
-    WriteTransaction transaction(db_);
-    db_.Exec(
-        (std::string("UPDATE units SET outcome = '") + kInterruptedOutcome + "' WHERE outcome = ''")
-            .c_str());
-    transaction.Commit();
+  if (session != nullptr) {
+    MarkInterrupted(*session);
+    BeginSession(*session);
   }
 }
 
-UnitRecords UnitRecords::Open(const std::filesystem::path& path) {
-  return UnitRecords(path, true);
+UnitRecords UnitRecords::Open(const std::filesystem::path& path, const Session& session,
+                              std::chrono::milliseconds busyTimeout) {
+  return UnitRecords(path, true, busyTimeout, &session);
 }
 
 UnitRecords UnitRecords::OpenForReading(const std::filesystem::path& path) {
-  return UnitRecords(path, false);
+  return UnitRecords(path, false, std::chrono::seconds(10), nullptr);
+}
+
+void UnitRecords::BeginSession(const Session& session) {
+  WriteTransaction transaction(db_);
+  Statement insert(db_,
+                   "INSERT INTO sessions (host, pid, started_at, last_seen_at) "
+                   "VALUES (?1, ?2, ?3, ?3)");
+  insert.Bind(1, session.host);
+  insert.Bind(2, session.pid);
+  insert.Bind(3, UtcNow());
+  insert.Run();
+  sessionId_ = sqlite3_last_insert_rowid(db_.get());
+  transaction.Commit();
+}
+
+// A process of this host that is gone, or a station elsewhere that has been
+// silent too long, left its open units for good.
+void UnitRecords::MarkInterrupted(const Session& session) {
+  WriteTransaction transaction(db_);
+  Statement open(db_,
+                 "SELECT DISTINCT u.session_id, s.id, s.host, s.pid, s.last_seen_at FROM units u "
+                 "LEFT JOIN sessions s ON s.id = u.session_id WHERE u.outcome = ''");
+  std::vector<std::optional<std::int64_t>> dead;
+  const auto now = std::chrono::system_clock::now();
+  while (open.Step()) {
+    const std::string sessionId = open.Text(0);
+    if (sessionId.empty()) {
+      dead.push_back(std::nullopt);  // written before sessions were recorded
+      continue;
+    }
+    bool alive = false;
+    if (!open.Text(1).empty()) {
+      const std::optional<std::chrono::system_clock::time_point> seen = ParseUtc(open.Text(4));
+      alive = open.Text(2) == session.host ? ProcessAlive(open.Int(3))
+                                           : seen && now - *seen < kSessionLostAfter;
+    }
+    if (!alive) {
+      dead.push_back(open.Int(0));
+    }
+  }
+  for (const std::optional<std::int64_t>& id : dead) {
+    Statement mark(db_, id ? "UPDATE units SET outcome = ?1 WHERE outcome = '' AND session_id = ?2"
+                           : "UPDATE units SET outcome = ?1 WHERE outcome = '' AND session_id "
+                             "IS NULL");
+    mark.Bind(1, kInterruptedOutcome);
+    if (id) {
+      mark.Bind(2, *id);
+    }
+    mark.Run();
+  }
+  transaction.Commit();
+}
+
+void UnitRecords::Heartbeat() {
+  std::lock_guard lock(mutex_);
+  WriteTransaction transaction(db_);
+  Statement update(db_, "UPDATE sessions SET last_seen_at = ?1 WHERE id = ?2");
+  update.Bind(1, UtcNow());
+  update.Bind(2, sessionId_);
+  update.Run();
+  transaction.Commit();
 }
 
 std::int64_t UnitRecords::Begin(const UnitRecord& record) {
   std::lock_guard lock(mutex_);
   WriteTransaction transaction(db_);
-  Statement insert(
-      db_,
-      "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, "
-      "program, title, list_url, version) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  Statement insert(db_,
+                   "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, "
+                   "program, title, list_url, version, session_id) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, NULLIF(?10, 0))");
   insert.Bind(1, std::int64_t{record.channel});
   insert.Bind(2, record.port);
   insert.Bind(3, record.startedAt.empty() ? UtcNow() : record.startedAt);
@@ -140,13 +218,14 @@ std::int64_t UnitRecords::Begin(const UnitRecord& record) {
   insert.Bind(7, record.title);
   insert.Bind(8, record.listUrl);
   insert.Bind(9, record.version);
+  insert.Bind(10, sessionId_);
   insert.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(db_.get());
   transaction.Commit();
   return id;
 }
 
-void UnitRecords::End(const UnitRecord& record) {
+bool UnitRecords::End(const UnitRecord& record) {
   if (record.outcome.empty()) {
     throw std::invalid_argument("unit " + std::to_string(record.id) + " ended without an outcome");
   }
@@ -160,9 +239,10 @@ void UnitRecords::End(const UnitRecord& record) {
   BindEnd(update, record);
   update.Run();
   if (sqlite3_changes(db_.get()) != 1) {
-    throw RecordsError(db_.path() + ": no unit " + std::to_string(record.id) + " to end");
+    return false;
   }
   transaction.Commit();
+  return true;
 }
 
 std::vector<UnitRecord> UnitRecords::Query(const UnitFilter& filter) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -18,17 +20,33 @@ struct UnitFilter {
   std::optional<std::string> deviceId;
 };
 
+// A station run as the records know it: its rows say which run wrote them.
+struct Session {
+  std::string host;
+  std::int64_t pid = 0;
+};
+
+// This process on this host.
+Session ThisProcess();
+
+// How long a station on another host may stay silent before its open units
+// count as left by a killed station; its heartbeat comes every minute.
+inline constexpr std::chrono::minutes kSessionLostAfter{10};
+
 // The records of one station in one SQLite file (WAL). Every call may come
-// from any channel's thread: one connection, guarded by a mutex, since SQLite
-// lets one writer at a time in anyway and a unit writes twice in minutes.
-// The busy timeout covers other processes (a history read, another station).
+// from any thread: one connection, guarded by a mutex, since SQLite lets one
+// writer at a time in anyway and a unit writes twice in minutes. The busy
+// timeout covers other processes (a history read, another station).
 // Failures throw RecordsError with the file's name and SQLite's message.
 class UnitRecords {
  public:
   // For a station: makes the folders and the file, brings the schema up to
-  // date, and marks the units a killed station left open as interrupted
-  // (their ended_at stays empty: when the station died is not known).
-  static UnitRecords Open(const std::filesystem::path& path);
+  // date, records this station run as a session, and marks as interrupted
+  // the units that a station now dead left open: of this host, when its
+  // process is gone; of another host, when it gave no sign of life for
+  // kSessionLostAfter (their ended_at stays empty: when it died is not known).
+  static UnitRecords Open(const std::filesystem::path& path, const Session& session = ThisProcess(),
+                          std::chrono::milliseconds busyTimeout = std::chrono::seconds(10));
   // For reading while a station may be writing: the file must exist, and
   // open units are left alone (they may be running).
   static UnitRecords OpenForReading(const std::filesystem::path& path);
@@ -40,8 +58,11 @@ class UnitRecords {
   // is now. The outcome and the end are left for End.
   std::int64_t Begin(const UnitRecord& record);
   // Completes the unit record.id with everything but channel, port and
-  // startedAt; endedAt, when empty, is now. The outcome must be given.
-  void End(const UnitRecord& record);
+  // startedAt; endedAt, when empty, is now. The outcome must be given. False
+  // when there is no such row (deleted by hand): nothing was written.
+  bool End(const UnitRecord& record);
+  // This station run is alive.
+  void Heartbeat();
 
   // Newest first.
   std::vector<UnitRecord> Query(const UnitFilter& filter = {}) const;
@@ -49,9 +70,13 @@ class UnitRecords {
   const std::string& path() const { return db_.path(); }
 
  private:
-  UnitRecords(const std::filesystem::path& path, bool station);
+  UnitRecords(const std::filesystem::path& path, bool station,
+              std::chrono::milliseconds busyTimeout, const Session* session);
+  void BeginSession(const Session& session);
+  void MarkInterrupted(const Session& session);
 
   Database db_;
+  std::int64_t sessionId_ = 0;  // 0: no session (reading)
   mutable std::mutex mutex_;
 };
 

@@ -66,6 +66,7 @@ void ChannelHost::Note(const std::string& text) {
 
 void ChannelHost::RequestFailed(const std::string& url, const std::string& detail) {
   failure_ = detail;
+  failedUrl_ = url;
   RunEvent event = RunEvent::Of(RunEvent::Kind::kRequestFailed);
   event.url = url;
   event.detail = detail;
@@ -78,6 +79,7 @@ void ChannelHost::BeginUnit() {
   program_.clear();
   title_.clear();
   failure_.clear();
+  failedUrl_.clear();
 }
 
 }  // namespace brintel::run

@@ -35,7 +35,8 @@ class ChannelHost : public RunHost {
   const std::vector<std::string>& offered() const { return offered_; }  // names the list held
   const std::string& program() const { return program_; }               // the name chosen
   const std::string& title() const { return title_; }
-  const std::string& failure() const { return failure_; }  // why the last request failed
+  const std::string& failure() const { return failure_; }      // why the last request failed
+  const std::string& failedUrl() const { return failedUrl_; }  // and what it asked
   void Emit(RunEvent event) const;
 
  private:
@@ -47,6 +48,7 @@ class ChannelHost : public RunHost {
   std::string program_;
   std::string title_;
   std::string failure_;
+  std::string failedUrl_;
 };
 
 }  // namespace brintel::run

@@ -13,7 +13,9 @@ constexpr double kSilenceSeconds = 2.0;
 constexpr auto kGoneAfter = 2s;
 constexpr auto kProbeEvery = 200ms;
 constexpr auto kTick = 5ms;
-constexpr int kProbeTicks = 45;  // a whole identification: reply and frame with their time-outs
+constexpr int kProbeTicks = 45;
+constexpr auto kHoldLooksEvery =
+    500ms;  // a whole identification: reply and frame with their time-outs
 
 }  // namespace
 
@@ -35,29 +37,60 @@ StationChannel::StationChannel(Settings settings, ChannelParts parts, RunClock& 
             .waitForInput = parts_.waitForInput}) {}
 
 void StationChannel::Run(const std::atomic<bool>& stop) {
-  while (!stop && !refused_) {
-    if (!RunUnit(stop) || stop || refused_) {
+  while (!stop && !refused_ && !WindingDown()) {
+    if (!WaitWhileHeld(stop)) {
+      return;
+    }
+    if (!RunUnit(stop)) {
+      continue;  // stopped, wound down, refused or held: the loop tells which
+    }
+    if (stop || refused_ || WindingDown()) {
       return;
     }
     WaitUntilGone(unitDeviceId_, stop);
   }
 }
 
+bool StationChannel::WaitWhileHeld(const std::atomic<bool>& stop) {
+  std::string told;
+  for (std::string why = Held(); !why.empty(); why = Held()) {
+    if (stop || WindingDown()) {
+      return false;
+    }
+    if (why != told) {
+      host_.Note(why);
+      told = why;
+    }
+    clock_.SleepFor(kHoldLooksEvery);
+  }
+  return true;
+}
+
 bool StationChannel::RunUnit(const std::atomic<bool>& stop) {
   host_.BeginUnit();
   UnitWatch unit(run_, host_, clock_);
-  const UpgradeRun::Ending ending = run_.Run([&] { return stop.load() || refused_; },
-                                             [&] {
-                                               if (!unit.AfterTick()) {
-                                                 return;
-                                               }
-                                               if (settings_.admitUnit && !settings_.admitUnit()) {
-                                                 refused_ = true;
-                                                 return;
-                                               }
-                                               host_.Emit(unit.Started());
-                                             });
-  if (!unit.started() || refused_) {
+  bool held = false;
+  // Until a display is found the search gives way to a hold or the end of
+  // the station; a unit once begun runs to its end.
+  const auto interrupted = [&] {
+    return stop.load() || refused_ || held ||
+           (!unit.started() && (WindingDown() || !Held().empty()));
+  };
+  const UpgradeRun::Ending ending = run_.Run(interrupted, [&] {
+    if (!unit.AfterTick()) {
+      return;
+    }
+    if (!Held().empty() || WindingDown()) {
+      held = true;  // found, but no unit may begin now: nothing is written
+      return;
+    }
+    if (settings_.admitUnit && !settings_.admitUnit()) {
+      refused_ = true;
+      return;
+    }
+    host_.Emit(unit.Started());
+  });
+  if (!unit.started() || refused_ || held) {
     return false;
   }
   unitDeviceId_ = unit.Started().deviceId;

@@ -26,6 +26,12 @@ class StationChannel {
     // A unit found: true to go on with it, false when the station wants no
     // more units (the channel then ends without touching the display).
     std::function<bool()> admitUnit;
+    // Why no unit may start now (the records cannot be written, say); empty:
+    // one may. Meanwhile the channel waits, saying why once.
+    std::function<std::string()> hold;
+    // The station is winding down: a unit in progress ends as it would, and
+    // the channel then ends instead of starting another.
+    std::function<bool()> windingDown;
   };
 
   StationChannel(Settings settings, ChannelParts parts, RunClock& clock, RunListener listener);
@@ -35,8 +41,12 @@ class StationChannel {
 
  private:
   // One unit: the run, from the search for a display to its end. False when
-  // no display was found before the station stopped.
+  // no unit began: the station stopped or wound down, or a hold came first.
   bool RunUnit(const std::atomic<bool>& stop);
+  // While a hold lasts; false when the station stopped meanwhile.
+  bool WaitWhileHeld(const std::atomic<bool>& stop);
+  std::string Held() const { return settings_.hold ? settings_.hold() : std::string(); }
+  bool WindingDown() const { return settings_.windingDown && settings_.windingDown(); }
   // After a unit the display may stay plugged in: wait until its port is gone,
   // it has answered no probe for a while, or another display answers, so it is
   // not upgraded twice and a new one is not kept waiting.

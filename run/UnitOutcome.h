@@ -11,7 +11,8 @@ enum class UnitOutcome {
   kOtherDisplay,       // another display answered in the transfer; nothing went into it
   kProgramNotOffered,  // the list lacks the program asked for
   kServerError,        // a request failed
-  kPortLost,           // unplugged, silent or babbling mid-transfer
+  kPortLost,           // unplugged mid-transfer: the port went away
+  kDisplaySilent,      // no valid answer for the silence limit: silent or babbling
   kStopped,
 };
 
@@ -34,6 +35,8 @@ inline const char* OutcomeName(UnitOutcome outcome) {
       return "server-error";
     case UnitOutcome::kPortLost:
       return "port-lost";
+    case UnitOutcome::kDisplaySilent:
+      return "display-silent";
     case UnitOutcome::kStopped:
       break;
   }

@@ -40,6 +40,7 @@ RunEvent UnitWatch::Ended(UpgradeRun::Ending ending, bool stopped) const {
   event.title = host_.title();
   event.listUrl = engine.listUrl();
   event.detail = host_.failure();
+  event.url = host_.failedUrl();
   event.offered = host_.offered();
   return event;
 }
@@ -56,7 +57,7 @@ UnitOutcome UnitWatch::Outcome(UpgradeRun::Ending ending, RunEnd end, RunHost::R
     case UpgradeRun::Ending::kOtherDisplay:
       return UnitOutcome::kOtherDisplay;
     case UpgradeRun::Ending::kDisplaySilent:
-      return UnitOutcome::kPortLost;
+      return UnitOutcome::kDisplaySilent;
     default:
       break;
   }

@@ -1,16 +1,21 @@
 #include "cli/history/HistoryCommand.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <sstream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "records/CountFields.h"
+#include "cli/ExitStatus.h"
+#include "cli/terminal/TerminalText.h"
 #include "records/Timestamps.h"
+#include "records/UnitHistory.h"
+#include "records/UnitJson.h"
 #include "records/UnitRecords.h"
 #include "run/UnitOutcome.h"
 
@@ -19,32 +24,14 @@ namespace {
 
 using records::UnitRecord;
 
-// The record's fields under the column names, in their order: those of the
-// unit, its counters, then the version and why a request failed.
-nlohmann::ordered_json ToJson(const UnitRecord& r) {
-  nlohmann::ordered_json fields = {{"id", r.id},
-                                   {"channel", r.channel},
-                                   {"port", r.port},
-                                   {"started_at", r.startedAt},
-                                   {"ended_at", r.endedAt},
-                                   {"device_id", r.deviceId},
-                                   {"transfer_device_id", r.transferDeviceId},
-                                   {"program", r.program},
-                                   {"title", r.title},
-                                   {"list_url", r.listUrl},
-                                   {"outcome", r.outcome},
-                                   {"offered", r.offered}};
-  for (const records::CountField& field : records::kCountFields) {
-    fields[field.name] = records::CountValue(r.counts, field);
-  }
-  fields["version"] = r.version;
-  fields["detail"] = r.detail;
-  return fields;
-}
+// An open row: its unit has no outcome yet.
+constexpr const char* kRunning = "running";
 
-// Text that is not UTF-8 (a port name, say) comes out replaced, not thrown.
-std::string Dump(const nlohmann::ordered_json& value) {
-  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+// Text as it may be shown: control characters (C0, DEL, C1) and stray bytes
+// as \xHH, so that a name from a server or a hand edit can neither drive the
+// terminal nor hide a line end in a spreadsheet's cell. Never cut.
+std::string Shown(const std::string& text) {
+  return ShownText(text, std::numeric_limits<int>::max());
 }
 
 std::string CsvField(const std::string& text) {
@@ -61,9 +48,22 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-void WriteCsv(const std::vector<UnitRecord>& units, std::ostream& out) {
+// A spreadsheet takes a cell that starts with one of these for a formula: the
+// leading apostrophe OWASP advises makes it text.
+std::string CsvText(const std::string& text) {
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+  std::string cell = formula ? "'" : "";
+  cell += Shown(text);
+  return CsvField(cell);
+}
+
+void WriteCsv(const std::vector<UnitRecord>& units, bool excel, std::ostream& out) {
+  if (excel) {
+    out << "\xEF\xBB\xBF";  // else Excel takes the file for the local code page
+  }
   const char* separator = "";
-  const auto header = ToJson(UnitRecord{});  // kept alive: items() refers to it
+  const auto header = records::UnitJson(UnitRecord{});  // kept alive: items() refers to it
   for (const auto& [column, value] : header.items()) {
     out << separator << column;
     separator = ",";
@@ -71,15 +71,18 @@ void WriteCsv(const std::vector<UnitRecord>& units, std::ostream& out) {
   out << "\r\n";
   for (const UnitRecord& unit : units) {
     separator = "";
-    const auto fields = ToJson(unit);  // kept alive: items() refers to it
+    const auto fields = records::UnitJson(unit);  // kept alive: items() refers to it
     for (const auto& [name, value] : fields.items()) {
-      // offered as its JSON array, and empty when nothing was offered, as stored.
-      const bool empty = name == "offered" && unit.offered.empty();
-      out << separator
-          << CsvField(empty               ? ""
-                      : value.is_string() ? value.get<std::string>()
-                                          : Dump(value));
+      out << separator;
       separator = ",";
+      if (name == "offered") {
+        // Its JSON array, and empty when nothing was offered, as stored.
+        out << (unit.offered.empty() ? "" : CsvText(records::JsonLine(value)));
+      } else if (value.is_string()) {
+        out << CsvText(value.get<std::string>());
+      } else {
+        out << records::JsonLine(value);  // a number, never a formula
+      }
     }
     out << "\r\n";
   }
@@ -106,15 +109,27 @@ std::string OrDash(const std::string& text) {
   return text.empty() ? "-" : text;
 }
 
-void WriteLine(const UnitRecord& unit, std::ostream& out) {
-  out << unit.startedAt << "  ch " << unit.channel << "  " << OrDash(unit.port) << "  device "
-      << OrDash(unit.deviceId);
+std::string Outcome(const UnitRecord& unit) {
+  return unit.outcome.empty() ? kRunning : Shown(unit.outcome);
+}
+
+// The stored UTC text in local time (the TZ environment variable decides).
+std::string StartedAt(const UnitRecord& unit, bool utc) {
+  if (const auto time = records::ParseUtc(unit.startedAt); time && !utc) {
+    return records::FormatLocal(*time);
+  }
+  return Shown(unit.startedAt);
+}
+
+void WriteLine(const UnitRecord& unit, bool utc, std::ostream& out) {
+  out << StartedAt(unit, utc) << "  ch " << unit.channel << "  " << OrDash(Shown(unit.port))
+      << "  device " << OrDash(Shown(unit.deviceId));
   if (!unit.transferDeviceId.empty() && unit.transferDeviceId != unit.deviceId) {
-    out << " (transfer " << unit.transferDeviceId << ')';
+    out << " (transfer " << Shown(unit.transferDeviceId) << ')';
   }
   const auto seconds = Seconds(unit);
-  out << "  " << OrDash(unit.program) << "  " << (unit.outcome.empty() ? "running" : unit.outcome)
-      << "  blocks " << unit.counts.accepted << "  resends " << unit.counts.sentAgain() << "  "
+  out << "  " << OrDash(Shown(unit.program)) << "  " << Outcome(unit) << "  blocks "
+      << unit.counts.accepted << "  resends " << unit.counts.sentAgain() << "  "
       << (seconds ? OneDecimal(*seconds) + " s" : "-") << '\n';
 }
 
@@ -132,14 +147,14 @@ void WriteTally(const char* label, const std::map<std::string, int>& tally, std:
   out << '\n';
 }
 
-void WritePlain(const std::vector<UnitRecord>& units, std::ostream& out) {
+void WritePlain(const std::vector<UnitRecord>& units, bool utc, std::ostream& out) {
   std::map<std::string, int> outcomes, programs;
   double completedSeconds = 0;
   int completed = 0;
   for (const UnitRecord& unit : units) {
-    WriteLine(unit, out);
-    ++outcomes[unit.outcome.empty() ? "running" : unit.outcome];
-    ++programs[OrDash(unit.program)];
+    WriteLine(unit, utc, out);
+    ++outcomes[Outcome(unit)];
+    ++programs[OrDash(Shown(unit.program))];
     const auto seconds = Seconds(unit);
     if (unit.outcome == run::OutcomeName(run::UnitOutcome::kCompleted) && seconds) {
       completedSeconds += *seconds;
@@ -156,42 +171,90 @@ void WritePlain(const std::vector<UnitRecord>& units, std::ostream& out) {
       << (completed > 0 ? OneDecimal(completedSeconds / completed) + " s" : "-") << '\n';
 }
 
+// 16 hexadecimal digits in upper case, as the display gives them.
+std::optional<std::string> DeviceId(std::string text) {
+  if (text.size() != 16) {
+    return std::nullopt;
+  }
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'f') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if ((c < '0' || c > '9') && (c < 'A' || c > 'F')) {
+      return std::nullopt;
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& err) {
+  const auto usage = [&err](const std::string& why) {
+    err << "brintel-cli history: " << why << '\n';
+    return EXIT_USAGE;
+  };
+  if (options.csv && options.json) {
+    return usage("give --csv or --json, not both");
+  }
+  if (options.excel && !options.csv) {
+    return usage("--excel goes with --csv");
+  }
+  ::tzset();  // TZ as it is now, for SinceTime and FormatLocal
+  records::HistoryFilter filter;
+  if (options.since) {
+    filter.since = records::SinceTime(*options.since);
+    if (!filter.since) {
+      return usage("--since " + Shown(*options.since) +
+                   ": not a local date (2026-12-09) or local date-time (2026-12-09T10:31, "
+                   "2026-12-09T10:31:07), nor a UTC one ending in Z (2026-12-09T02:31:07Z)");
+    }
+  }
+  if (options.device) {
+    filter.deviceId = DeviceId(*options.device);
+    if (!filter.deviceId) {
+      return usage("--device " + Shown(*options.device) +
+                   ": not a display id (16 hexadecimal digits, as 1027262514131211)");
+    }
+  }
   try {
-    if (options.csv && options.json) {
-      err << "brintel-cli history: give --csv or --json, not both\n";
-      return 1;
-    }
-    if (options.since && !records::SinceBound(*options.since)) {
-      err << "brintel-cli history: --since " << *options.since
-          << ": not a date (2026-12-09) or a UTC date-time (2026-12-09T02:31:07Z)\n";
-      return 1;
-    }
     const std::filesystem::path path =
         options.db.empty() ? records::DefaultHistoryPath() : std::filesystem::path(options.db);
+    std::error_code error;  // other than not_found: let the open say what is wrong
     std::vector<UnitRecord> units;
-    if (std::filesystem::exists(path)) {
-      units = records::UnitRecords::OpenForReading(path).Query({options.since, options.device});
+    if (std::filesystem::status(path, error).type() != std::filesystem::file_type::not_found) {
+      units = records::UnitHistory(path).Query(filter);
+    } else if (!options.db.empty()) {
+      return usage("--db " + Shown(options.db) + ": no such file");
     } else if (!options.csv && !options.json) {
-      err << "brintel-cli history: no records yet: " << path.string() << " does not exist\n";
+      err << "brintel-cli history: no records yet: " << Shown(path.string()) << " does not exist\n";
     }
     if (options.csv) {
-      WriteCsv(units, out);
+      WriteCsv(units, options.excel, out);
     } else if (options.json) {
       for (const UnitRecord& unit : units) {
-        out << Dump(ToJson(unit)) << '\n';
+        out << records::JsonLine(records::UnitJson(unit)) << '\n';
       }
     } else {
-      WritePlain(units, out);
+      WritePlain(units, options.utc, out);
     }
     out.flush();
-    return 0;
+    return EXIT_COMPLETED;
   } catch (const std::exception& error) {
     err << "brintel-cli history: " << error.what() << '\n';
-    return 1;
+    return EXIT_NOT_COMPLETED;
   }
+}
+
+std::string HistoryOutcomes() {
+  std::string text;
+  // kStopped is the last of a run's outcomes.
+  for (int i = 0; i <= static_cast<int>(run::UnitOutcome::kStopped); ++i) {
+    text += std::string(run::OutcomeName(static_cast<run::UnitOutcome>(i))) + ", ";
+  }
+  return text + records::kInterruptedOutcome + " (its station died before the unit ended), " +
+         kRunning +
+         " (no outcome yet: in progress, or its station died and no station has marked it "
+         "interrupted since)";
 }
 
 }  // namespace brintel::cli

@@ -6,16 +6,25 @@
 
 namespace brintel::cli {
 
-// brintel-cli history [--db FILE] [--since DATE] [--device ID] [--csv | --json]
+// brintel-cli history [--db FILE] [--since DATE] [--device ID] [--utc]
+//                     [--csv [--excel] | --json]
 struct HistoryOptions {
-  std::string db;  // empty: the default history file
-  std::optional<std::string> since, device;
+  std::string db{};  // empty: the default history file
+  std::optional<std::string> since{}, device{};
   bool csv = false, json = false;
+  bool utc = false;    // the table's times in UTC instead of local time
+  bool excel = false;  // a byte-order mark before the CSV
 };
 
-// Prints the station's records, newest first: readable lines and a summary,
-// or CSV (RFC 4180), or one JSON object a line. 0, or 1 with the reason on
-// err when the file cannot be read. A missing file holds no records.
+// Prints the station's records, newest first: readable lines in local time
+// and a summary, or CSV (RFC 4180), or one JSON object a line, both with the
+// times as stored (UTC). The file is only read. 0; 1 with the reason on err
+// when the file cannot be read; 2 with one line on err for a usage error (a
+// --db that does not exist, a bad --since or --device). The default file
+// not made yet holds no records.
 int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& err);
+
+// The outcomes a unit may show, for --help: "completed, ..., running (...)".
+std::string HistoryOutcomes();
 
 }  // namespace brintel::cli

@@ -36,12 +36,11 @@ const char* KindName(RunEvent::Kind kind) {
   return "?";
 }
 
-nlohmann::json Counts(const BlockCounts& counts) {
-  nlohmann::json fields = nlohmann::json::object();
+// Under the names the history gives them.
+void PutCounts(const BlockCounts& counts, nlohmann::json& line) {
   for (const records::CountField& field : records::kCountFields) {
-    fields[field.name] = records::CountValue(counts, field);
+    line[field.name] = records::CountValue(counts, field);
   }
-  return fields;
 }
 
 }  // namespace
@@ -78,13 +77,17 @@ void JsonEventWriter::operator()(const RunEvent& event) {
       break;
     case RunEvent::Kind::kUnitEnded:
       line["port"] = event.port;
-      line["outcome"] = run::OutcomeName(event.outcome);
-      line["counts"] = Counts(event.counts);
-      line["seconds"] = event.seconds;
+      line["device_id"] = event.deviceId;
       line["transfer_device_id"] = event.transferDeviceId;
       line["program"] = event.program;
       line["title"] = event.title;
+      line["list_url"] = event.listUrl;
+      line["outcome"] = run::OutcomeName(event.outcome);
+      line["offered"] = event.offered;
+      PutCounts(event.counts, line);
       line["detail"] = event.detail;
+      line["failed_url"] = event.url;
+      line["seconds"] = event.seconds;
       break;
   }
   // Text from the server went through a decoder; never let a stray byte
@@ -92,6 +95,9 @@ void JsonEventWriter::operator()(const RunEvent& event) {
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   std::lock_guard lock(mutex_);
   out_ << text << '\n' << std::flush;
+  if (!out_) {
+    failed_ = true;
+  }
 }
 
 }  // namespace brintel::cli

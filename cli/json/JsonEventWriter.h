@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <mutex>
 
@@ -13,10 +14,14 @@ class JsonEventWriter {
  public:
   explicit JsonEventWriter(std::ostream& out) : out_(out) {}
   void operator()(const run::RunEvent& event);
+  // The stream could not be written (a pipe its reader closed): nobody hears
+  // the events any more.
+  bool failed() const { return failed_; }
 
  private:
   std::ostream& out_;
   std::mutex mutex_;
+  std::atomic<bool> failed_{false};
 };
 
 }  // namespace brintel::cli

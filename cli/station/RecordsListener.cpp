@@ -3,45 +3,42 @@
 #include "records/Timestamps.h"
 
 namespace brintel::cli {
+namespace {
+
+// A writer that gives up on a lock soon: it tries again anyway, and says why
+// meanwhile.
+constexpr std::chrono::milliseconds kBusyTimeout{1000};
+
+}  // namespace
 
 RecordsListener::RecordsListener(const std::string& path)
-    : store_(records::UnitRecords::Open(path.empty() ? records::DefaultHistoryPath()
-                                                     : std::filesystem::path(path))) {}
+    : writer_(std::make_unique<records::RecordsWriter>(
+          path.empty() ? records::DefaultHistoryPath() : std::filesystem::path(path),
+          records::ThisProcess(), kBusyTimeout, records::RecordsWriter::Settings{})) {}
 
 void RecordsListener::operator()(const run::RunEvent& event) {
   using run::RunEvent;
-  std::lock_guard lock(mutex_);
+  records::UnitRecord record;
+  record.channel = event.channel;
+  record.port = event.port;
+  record.deviceId = event.deviceId;
   switch (event.kind) {
-    case RunEvent::Kind::kUnitStarted: {
-      records::UnitRecord record;
-      record.channel = event.channel;
-      record.port = event.port;
+    case RunEvent::Kind::kUnitStarted:
       record.startedAt = records::FormatUtc(event.at);
-      record.deviceId = event.deviceId;
-      record.version = BRINTEL_VERSION;
-      record.id = store_.Begin(record);
-      open_[event.channel] = record;
+      writer_->Begin(event.channel, std::move(record));
       break;
-    }
-    case RunEvent::Kind::kUnitEnded: {
-      const auto it = open_.find(event.channel);
-      if (it == open_.end()) {
-        return;
-      }
-      records::UnitRecord record = it->second;
-      open_.erase(it);
+    case RunEvent::Kind::kUnitEnded:
       record.endedAt = records::FormatUtc(event.at);
       record.transferDeviceId = event.transferDeviceId;
       record.program = event.program;
       record.title = event.title;
       record.listUrl = event.listUrl;
       record.outcome = run::OutcomeName(event.outcome);
-      record.detail = event.detail;
       record.offered = event.offered;
       record.counts = event.counts;
-      store_.End(record);
+      record.detail = event.detail;
+      writer_->End(event.channel, std::move(record));
       break;
-    }
     default:
       break;
   }

@@ -1,29 +1,33 @@
 #pragma once
 
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "records/RecordsWriter.h"
 #include "records/UnitRecord.h"
-#include "records/UnitRecords.h"
 #include "run/RunEvent.h"
 
 namespace brintel::cli {
 
-// Writes every unit into the records: a row when a display is found, its end
-// when the unit ends. Safe to call from several channels' threads.
+// Hands every unit to the records' writer: its start when a display is found,
+// all of it when the unit ends. Never waits for the disk. Safe to call from
+// several channels' threads.
 class RecordsListener {
  public:
-  // Opens the file (the default history file when empty); throws with the
-  // reason when it cannot.
+  // Opens the file (the default history file when empty) for this station
+  // run; throws with the reason when it cannot.
   explicit RecordsListener(const std::string& path);
 
   void operator()(const run::RunEvent& event);
 
+  // Why records cannot be written now; empty when they can.
+  std::string Trouble() const { return writer_->Trouble(); }
+  // Writes what it still can and returns what it could not.
+  std::vector<records::UnitRecord> Close() { return writer_->Close(); }
+
  private:
-  records::UnitRecords store_;
-  std::mutex mutex_;
-  std::map<int, records::UnitRecord> open_;  // by channel
+  std::unique_ptr<records::RecordsWriter> writer_;
 };
 
 }  // namespace brintel::cli

@@ -19,6 +19,7 @@
 #include "cli/station/StationView.h"
 #include "cli/terminal/TerminalSize.h"
 #include "device/posix/PosixSerialPort.h"
+#include "records/UnitJson.h"
 #include "run/StationChannel.h"
 
 namespace brintel::cli {
@@ -75,10 +76,18 @@ std::optional<std::string> UnusablePort(const std::vector<std::string>& ports) {
   return std::nullopt;
 }
 
+// What every channel asks the station.
+struct ChannelRules {
+  std::function<bool()> admitUnit;
+  std::function<std::string()> hold;
+  std::function<bool()> windingDown;
+};
+
 // One channel a port, numbered from 1 in the order given.
-std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(
-    const StationOptions& options, run::RunClock& clock, const run::RunListener& listener,
-    const std::function<bool()>& admitUnit) {
+std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(const StationOptions& options,
+                                                               run::RunClock& clock,
+                                                               const run::RunListener& listener,
+                                                               const ChannelRules& rules) {
   std::vector<std::unique_ptr<run::StationChannel>> channels;
   for (std::size_t i = 0; i < options.ports.size(); ++i) {
     run::StationChannel::Settings settings;
@@ -89,7 +98,9 @@ std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(
     if (options.server) {
       settings.defaultServer = *options.server;
     }
-    settings.admitUnit = admitUnit;
+    settings.admitUnit = rules.admitUnit;
+    settings.hold = rules.hold;
+    settings.windingDown = rules.windingDown;
     channels.push_back(std::make_unique<run::StationChannel>(
         std::move(settings), PosixChannelParts(options.ports[i]), clock, listener));
   }
@@ -119,22 +130,47 @@ std::optional<int> CheckPorts(StationOptions& options, std::ostream& err) {
   return std::nullopt;
 }
 
-// Until Ctrl-C or --units have ended; then every channel is told to stop.
-// True when interrupted.
-bool Supervise(std::atomic<bool>& stop, const volatile std::sig_atomic_t& interrupted,
-               std::optional<int> units, const std::atomic<int>& ended) {
-  while (!stop) {
+enum class StationEnd { kInterrupted, kUnitsEnded, kOutputLost, kChannelsEnded };
+
+// Until Ctrl-C, --units have ended, or every channel ended by itself; a lost
+// output winds the station down first: no new unit, the ones in transfer
+// finish. Then every channel is told to stop.
+StationEnd Supervise(std::atomic<bool>& stop, std::atomic<bool>& windingDown,
+                     const volatile std::sig_atomic_t& interrupted, std::optional<int> units,
+                     const std::atomic<int>& ended, const std::atomic<int>& running,
+                     const std::function<bool()>& outputLost) {
+  for (;;) {
     if (interrupted != 0) {
       stop = true;
-      return true;
+      return StationEnd::kInterrupted;
     }
     if (units && ended >= *units) {
       stop = true;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return StationEnd::kUnitsEnded;
     }
+    if (!windingDown && outputLost()) {
+      windingDown = true;
+    }
+    if (running == 0) {
+      stop = true;
+      return windingDown ? StationEnd::kOutputLost : StationEnd::kChannelsEnded;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return false;
+}
+
+// What the records could not take, for the shop to keep: one JSON object a
+// line, as history --json gives them. True when there was any.
+bool PrintUnwritten(const std::vector<records::UnitRecord>& unwritten, std::ostream& err) {
+  for (const records::UnitRecord& unit : unwritten) {
+    err << records::JsonLine(records::UnitJson(unit)) << '\n';
+  }
+  if (!unwritten.empty()) {
+    err << "brintel-cli station: " << unwritten.size()
+        << " unit(s) could not be written into the records; each is above as one JSON line\n";
+  }
+  err << std::flush;
+  return !unwritten.empty();
 }
 
 }  // namespace
@@ -178,21 +214,38 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   };
 
   std::atomic<bool> stop{false};
+  std::atomic<bool> windingDown{false};
   std::atomic<int> admitted{0};
+  std::atomic<int> running{0};
   run::SteadyRunClock clock;
   const auto channels = MakeChannels(
-      options, clock, listener, [&] { return !options.units || ++admitted <= *options.units; });
+      options, clock, listener,
+      {.admitUnit = [&] { return !options.units || ++admitted <= *options.units; },
+       .hold =
+           [&records] {
+             const std::string trouble = records->Trouble();
+             return trouble.empty() ? trouble : "records cannot be written: " + trouble;
+           },
+       .windingDown = [&windingDown] { return windingDown.load(); }});
   std::vector<std::thread> threads;
   for (const auto& channel : channels) {
-    threads.emplace_back([&stop, &channel] { channel->Run(stop); });
+    ++running;
+    threads.emplace_back([&stop, &channel, &running] {
+      channel->Run(stop);
+      --running;
+    });
   }
 
-  const bool wasInterrupted = Supervise(stop, interrupted, options.units, ended);
+  const StationEnd end = Supervise(stop, windingDown, interrupted, options.units, ended, running,
+                                   [&] { return (json && json->failed()) || view.failed(); });
   for (std::thread& thread : threads) {
     thread.join();
   }
   view.Finish();
-  if (wasInterrupted) {
+  if (PrintUnwritten(records->Close(), err) || end == StationEnd::kOutputLost) {
+    return EXIT_NOT_COMPLETED;
+  }
+  if (end == StationEnd::kInterrupted) {
     return EXIT_INTERRUPTED;
   }
   return options.units && completed == *options.units ? EXIT_COMPLETED : EXIT_NOT_COMPLETED;

@@ -41,6 +41,9 @@ void StationView::operator()(const run::RunEvent& event) {
   } else {
     PrintEvent(event);
   }
+  if (!out_) {
+    unwritable_ = true;
+  }
 }
 
 void StationView::Apply(const RunEvent& event) {

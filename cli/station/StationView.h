@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <iosfwd>
 #include <mutex>
@@ -21,6 +22,8 @@ class StationView {
   void operator()(const run::RunEvent& event);
   // Leaves the cursor below the view.
   void Finish();
+  // The view could not be written (a pipe its reader closed).
+  bool failed() const { return unwritable_; }
 
  private:
   struct Channel {
@@ -45,6 +48,7 @@ class StationView {
   int completed_ = 0;
   int failed_ = 0;
   bool drawn_ = false;
+  std::atomic<bool> unwritable_{false};
   std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
 };
 

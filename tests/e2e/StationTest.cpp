@@ -7,10 +7,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "TerminalScreen.h"
 #include "sim/bench/DisplayBench.h"
@@ -318,7 +321,7 @@ TEST_F(Station, InterruptStopsEveryChannelAndJsonIsAllThatReachesStdout) {
   ASSERT_EQ(ended.size(), 2u) << station.out();
   for (const nlohmann::json& unit : ended) {
     EXPECT_EQ(unit.at("outcome"), "stopped");
-    EXPECT_GE(unit.at("counts").at("blocks").get<int>(), 2);
+    EXPECT_GE(unit.at("blocks").get<int>(), 2);
   }
   EXPECT_EQ(Events(lines, "unit-started").size(), 2u);
   EXPECT_FALSE(Events(lines, "status").empty());
@@ -343,7 +346,7 @@ TEST_F(Station, ASingleRunWithJsonEndsWithItsUnit) {
   const nlohmann::json& last = lines.back();
   EXPECT_EQ(last.at("event"), "unit-ended");
   EXPECT_EQ(last.at("outcome"), "completed");
-  EXPECT_EQ(last.at("counts").at("blocks"), 70);
+  EXPECT_EQ(last.at("blocks"), 70);
   EXPECT_EQ(last.at("program"), "标准版");
   EXPECT_EQ(Events(lines, "progress").size(), 70u);
   EXPECT_EQ(Events(lines, "message").at(0).at("caption"), "No error");
@@ -369,6 +372,176 @@ TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
   EXPECT_EQ(last[0].rfind("a 1027262514131211 [####################] 100%", 0), 0u) << last[0];
   EXPECT_EQ(last[1].rfind("b 2027262514131211 [####################] 100%", 0), 0u) << last[1];
   EXPECT_EQ(last[2].rfind("units: 2 completed, 0 failed, ", 0), 0u) << last[2];
+}
+
+// Another program's hold on the records: a connection with the write lock.
+class RecordsLock {
+ public:
+  explicit RecordsLock(const std::string& db) {
+    sqlite3_open_v2(db.c_str(), &handle_, SQLITE_OPEN_READWRITE, nullptr);
+    locked_ = sqlite3_exec(handle_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~RecordsLock() { Release(); }
+  bool locked() const { return locked_; }
+  void Release() {
+    if (handle_ != nullptr) {
+      sqlite3_exec(handle_, "COMMIT", nullptr, nullptr, nullptr);
+      sqlite3_close(handle_);
+      handle_ = nullptr;
+    }
+  }
+
+ private:
+  sqlite3* handle_ = nullptr;
+  bool locked_ = false;
+};
+
+// Now as the events write it: ISO times compare as text.
+std::string UtcNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+  return text + ("." + std::to_string(1000 + ms.count() % 1000).substr(1) + "Z");
+}
+
+bool SeesBlock(const std::string& out, int blocks) {
+  return out.find(R"("blocks":)" + std::to_string(blocks) + R"(,"channel":1,"event":"progress")") !=
+         std::string::npos;
+}
+
+// The records locked for longer than the station waits on them: the unit in
+// transfer completes, no new unit begins while they cannot be written, and
+// they are written once the lock goes.
+TEST_F(Station, ALockedFileHoldsNewUnitsAndIsWrittenOnceFree) {
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")});
+  std::vector<std::string> argv = Command({"a"}, 2);
+  argv.push_back("--json");
+  Subprocess station(argv);
+  ASSERT_TRUE(station.ReadUntil([](const std::string& out) { return SeesBlock(out, 10); }, 30s));
+  std::string releasedAt;
+  {
+    RecordsLock lock(db);
+    ASSERT_TRUE(lock.locked());
+    ASSERT_TRUE(station.ReadUntil(
+        [](const std::string& out) {
+          return out.find("records cannot be written") != std::string::npos;
+        },
+        30s))
+        << station.out();
+    std::this_thread::sleep_for(4s);  // past the first unit's stay: the second is plugged in
+    releasedAt = UtcNow();
+  }
+  ASSERT_EQ(station.Wait(60s), 0) << station.out() << station.err();
+  const std::vector<nlohmann::json> started = Events(JsonLines(station.out()), "unit-started");
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_GE(started[1].at("time").get<std::string>(), releasedAt) << "no unit while held";
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.at("outcome"), "completed");
+  }
+  for (const sim::BenchUnitResult& unit : benches[0]->Results()) {
+    ExpectWrittenOnce(unit, Expected(kStandardGbk));
+  }
+}
+
+// Stopped while the records cannot take its unit, the station hands it over
+// on stderr in the history's JSON shape.
+TEST_F(Station, UnitsTheRecordsCouldNotTakeArePrintedAtTheEnd) {
+  Bench("a", {Unit("1027262514131211")});
+  Subprocess station(Command({"a"}, 1));
+  ASSERT_TRUE(station.ReadUntil(
+      [](const std::string& out) { return out.find("progress 10/70") != std::string::npos; }, 30s));
+  RecordsLock lock(db);
+  ASSERT_TRUE(lock.locked());
+  ASSERT_EQ(station.Wait(60s), 1) << station.out() << station.err();
+  const std::string& err = station.err();
+  const std::size_t line = err.find(R"({"id":)");
+  ASSERT_NE(line, std::string::npos) << err;
+  const nlohmann::json unit = nlohmann::json::parse(err.substr(line, err.find('\n', line) - line));
+  EXPECT_EQ(unit.at("device_id"), "1027262514131211");
+  EXPECT_EQ(unit.at("outcome"), "completed");
+  EXPECT_EQ(unit.at("blocks"), 70);
+}
+
+// A disk that fills mid-run is a wait, not an end.
+TEST_F(Station, AFullDiskHoldsNewUnitsUntilThereIsRoomAgain) {
+  const std::filesystem::path small = dir / "small";
+  std::filesystem::create_directories(small);
+  if (::geteuid() != 0 ||
+      Subprocess({"/usr/bin/mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", small.string()})
+              .Wait(10s) != 0) {
+    GTEST_SKIP() << "a small file system needs root to mount one";
+  }
+  struct Unmount {
+    std::filesystem::path path;
+    ~Unmount() { Subprocess({"/usr/bin/umount", "-l", path.string()}).Wait(10s); }
+  } unmount{small};
+  db = (small / "history.sqlite3").string();
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")});
+  Subprocess station(Command({"a"}, 2));
+  ASSERT_TRUE(station.ReadUntil(
+      [](const std::string& out) { return out.find("progress 10/70") != std::string::npos; }, 30s));
+  const std::filesystem::path filler = small / "filler";
+  {
+    std::ofstream fill(filler, std::ios::binary);
+    const std::string chunk(4096, 'x');
+    while (fill.write(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
+    }
+  }
+  ASSERT_TRUE(station.ReadUntil(
+      [](const std::string& out) {
+        return out.find("records cannot be written") != std::string::npos;
+      },
+      30s))
+      << station.out();
+  EXPECT_NE(station.out().find("full"), std::string::npos) << station.out();
+  std::filesystem::remove(filler);
+  ASSERT_EQ(station.Wait(60s), 0) << station.out() << station.err();
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].at("outcome"), "completed");
+  EXPECT_EQ(rows[1].at("outcome"), "completed");
+}
+
+// Nobody reads the events any more: the unit in transfer still completes and
+// is recorded, no new one begins, and the station says so with its status.
+TEST_F(Station, AClosedOutputWindsTheStationDown) {
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")});
+  std::vector<std::string> argv = {
+      "/bin/bash", "-c", R"("$@" | head -c 1500 >/dev/null; exit "${PIPESTATUS[0]}")", "bash"};
+  const std::vector<std::string> command = Command({"a"}, 2);
+  argv.insert(argv.end(), command.begin(), command.end());
+  argv.push_back("--json");
+  Subprocess station(argv);
+  ASSERT_EQ(station.Wait(60s), 1) << station.err();
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("outcome"), "completed");
+  ExpectWrittenOnce(benches[0]->Results()[0], Expected(kStandardGbk));
+}
+
+// Two stations on one file: neither takes the other's running unit for one a
+// killed station left open.
+TEST_F(Station, AnotherStationsRunningUnitIsNotInterrupted) {
+  Bench("a", {Unit("1027262514131211")}, 2500ms, 9600);
+  Bench("b", {Unit("2027262514131211")});
+  Subprocess first(Command({"a"}, 1));
+  ASSERT_TRUE(first.ReadUntil(
+      [](const std::string& out) { return out.find("progress 1/70") != std::string::npos; }, 60s));
+  Subprocess second(Command({"b"}, 1));
+  ASSERT_EQ(second.Wait(60s), 0) << second.err();
+  EXPECT_EQ(ReadUnits(db, "SELECT outcome FROM units WHERE device_id = '1027262514131211'")
+                .at(0)
+                .at("outcome"),
+            "")
+      << "still running";
+  first.Signal(SIGINT);
+  EXPECT_EQ(first.Wait(20s), 130);
 }
 
 }  // namespace

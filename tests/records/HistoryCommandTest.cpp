@@ -1,5 +1,14 @@
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <sstream>
 
 #include <gmock/gmock.h>
@@ -13,10 +22,15 @@
 namespace brintel::cli {
 namespace {
 
+using records::Database;
 using records::UnitRecord;
+using records::test::kVersionOneUnits;
+using records::test::ReadText;
+using records::test::ScopedEnv;
 using records::test::TempDir;
 using records::test::Unit;
 using ::testing::HasSubstr;
+namespace fs = std::filesystem;
 using Rows = std::vector<std::vector<std::string>>;
 
 // RFC 4180 as a strict reader takes it: every record ends in CRLF, a quote
@@ -55,32 +69,121 @@ Rows ParseCsv(const std::string& text) {
   return rows;
 }
 
+// 16 hexadecimal digits, as a display's id is recorded.
+std::string Device(int n) {
+  char id[32];
+  std::snprintf(id, sizeof id, "10272625141312%02d", n % 100);
+  return id;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// RunHistory as nobody, who may only do what others may (root may write
+// anything), in a child forked at once that waits for Read(): SQLite shares
+// locks and the -shm mapping among one process's connections, so the child
+// must inherit none that the test opens meanwhile.
+class HistoryAsNobody {
+ public:
+  static constexpr int kCannotSwitch = 77;
+  struct Result {
+    int status = -1;
+    std::string text;  // err, then out; why not, for kCannotSwitch
+  };
+
+  explicit HistoryAsNobody(const HistoryOptions& options) {
+    int go[2], back[2];
+    if (::pipe(go) != 0 || ::pipe(back) != 0 || (child_ = ::fork()) < 0) {
+      throw std::system_error(errno, std::generic_category(), "pipe or fork");
+    }
+    if (child_ == 0) {
+      char byte = 0;
+      std::ostringstream out, err;
+      int status = kCannotSwitch;
+      if (::read(go[0], &byte, 1) != 1) {
+        ::_exit(0);
+      } else if (::geteuid() == 0 &&
+                 (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+        err << std::strerror(errno);
+      } else {
+        status = RunHistory(options, out, err);
+      }
+      const std::string report = std::to_string(status) + '\n' + err.str() + out.str();
+      ::_exit(::write(back[1], report.data(), report.size()) > 0 ? 0 : 1);  // fits the pipe
+    }
+    ::close(go[0]);
+    ::close(back[1]);
+    go_ = go[1];
+    back_ = back[0];
+  }
+  ~HistoryAsNobody() {
+    ::close(go_);  // a child never let go ends
+    ::close(back_);
+    ::waitpid(child_, nullptr, 0);
+  }
+  HistoryAsNobody(const HistoryAsNobody&) = delete;
+  HistoryAsNobody& operator=(const HistoryAsNobody&) = delete;
+
+  Result Read() {
+    std::string report;
+    std::array<char, 4096> chunk{};
+    if (::write(go_, "g", 1) == 1) {
+      for (ssize_t n; (n = ::read(back_, chunk.data(), chunk.size())) > 0;) {
+        report.append(chunk.data(), static_cast<std::size_t>(n));
+      }
+    }
+    const auto line = report.find('\n');
+    if (line == std::string::npos) {
+      return {-1, "no report from the child"};
+    }
+    return {std::stoi(report.substr(0, line)), report.substr(line + 1)};
+  }
+
+ private:
+  pid_t child_ = -1;
+  int go_ = -1, back_ = -1;
+};
+
 class HistoryCommandTest : public ::testing::Test {
  protected:
   TempDir dir;
   std::string file = (dir.path() / "history.sqlite3").string();
   std::ostringstream out, err;
 
+  // Written as a station writes it: begun, then ended with the rest unless
+  // it has no outcome yet.
+  UnitRecord Write(UnitRecord unit) {
+    auto store = records::UnitRecords::Open(file);
+    unit.id = store.Begin(unit);
+    if (!unit.outcome.empty()) {
+      store.End(unit);
+    }
+    return unit;
+  }
   // A unit of `seconds` started at 2026-12-09T10:<minute>:00Z.
   UnitRecord Add(int minute, const char* outcome, const char* program, int seconds) {
-    auto store = records::UnitRecords::Open(file);
     char started[32], ended[32];
     std::snprintf(started, sizeof started, "2026-12-09T10:%02d:00.000Z", minute);
     std::snprintf(ended, sizeof ended, "2026-12-09T10:%02d:%02d.000Z", minute + seconds / 60,
                   seconds % 60);
-    UnitRecord unit = Unit(1 + minute % 2, "DEV" + std::to_string(minute), started);
-    unit.id = store.Begin(unit);
+    UnitRecord unit = Unit(1 + minute % 2, Device(minute), started);
     unit.endedAt = ended;
     unit.outcome = outcome;
     unit.program = program;
     unit.counts.accepted = 70;
     unit.counts.wrongEchoes = minute;
-    store.End(unit);
-    return unit;
+    return Write(unit);
   }
-  int Run(std::optional<std::string> since = {}, std::optional<std::string> device = {},
-          bool csv = false, bool json = false) {
-    return RunHistory({file, std::move(since), std::move(device), csv, json}, out, err);
+  // History of the test's file unless another is given; out and err afresh.
+  int Run(HistoryOptions options = {}) {
+    if (options.db.empty()) {
+      options.db = file;
+    }
+    out.str("");
+    err.str("");
+    return RunHistory(options, out, err);
   }
 };
 
@@ -93,7 +196,7 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
     tricky.offered = {"甲,乙", "丙"};
     store.End(tricky);
   }
-  ASSERT_EQ(Run({}, {}, true), 0) << err.str();
+  ASSERT_EQ(Run({.csv = true}), 0) << err.str();
   const Rows rows = ParseCsv(out.str());
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(out.str().substr(0, out.str().find('\r')),
@@ -105,8 +208,8 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
   ASSERT_EQ(row.size(), rows[0].size());
   EXPECT_EQ(row[0], std::to_string(tricky.id));
   EXPECT_EQ(row[3], "2026-12-09T10:02:00.000Z");
-  EXPECT_EQ(row[7], "直達, \"快\"\r\n線");
-  EXPECT_EQ(row[8], "行车显示器\n第二行");
+  EXPECT_EQ(row[7], "直達, \"快\"\\x0D\\x0A線");  // no line end inside a cell
+  EXPECT_EQ(row[8], "行车显示器\\x0A第二行");
   EXPECT_EQ(nlohmann::json::parse(row[11]), nlohmann::json({"甲,乙", "丙"}));
   EXPECT_EQ(row[12], "70");
   EXPECT_EQ(row[13], "2");
@@ -116,12 +219,52 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
   EXPECT_EQ(err.str(), "");
 }
 
+// What a spreadsheet would run, or a terminal obey, comes out inert: in the
+// CSV (with the mark Excel needs to read UTF-8) and in the table alike.
+TEST_F(HistoryCommandTest, FormulasAndControlCharactersComeOutInert) {
+  UnitRecord unit = Unit(1, Device(1), "2026-12-09T10:00:00.000Z");
+  unit.port = "+/dev/ttyUSB0\r";
+  unit.program = "=1+1\x1B[2J";
+  unit.title = "\x1B[2J标准版\x7F";
+  unit.listUrl = "@SUM(A1)";
+  unit.outcome = "-completed\x7F";
+  unit.offered = {"\tA", "B\xC2\x9B"};  // a tab, and CSI as a C1 character
+  unit.detail = "\r=cmd|' /C calc'!A0";
+  unit.version = "\t1.0";
+  unit.endedAt = "2026-12-09T10:01:00.000Z";
+  Write(unit);
+
+  ASSERT_EQ(Run({.csv = true, .excel = true}), 0) << err.str();
+  const std::string csv = out.str();
+  ASSERT_TRUE(csv.starts_with("\xEF\xBB\xBF")) << csv.substr(0, 8);
+  const Rows rows = ParseCsv(csv.substr(3));
+  ASSERT_EQ(rows.size(), 2u);
+  const auto& row = rows[1];
+  EXPECT_EQ(row[2], "'+/dev/ttyUSB0\\x0D");
+  EXPECT_EQ(row[7], "'=1+1\\x1B[2J");
+  EXPECT_EQ(row[8], "\\x1B[2J标准版\\x7F");
+  EXPECT_EQ(row[9], "'@SUM(A1)");
+  EXPECT_EQ(row[10], "'-completed\\x7F");
+  EXPECT_EQ(row[11], "[\"\\tA\",\"B\\xC2\\x9B\"]");  // JSON's own \t, then C1 as bytes
+  EXPECT_EQ(row[12], "0");                           // a number is never text
+  EXPECT_EQ(row[21], "'\\x091.0");
+  EXPECT_EQ(row[22], "'\\x0D=cmd|' /C calc'!A0");
+  ASSERT_EQ(Run({.csv = true}), 0);
+  EXPECT_TRUE(out.str().starts_with("id,")) << "the mark only for Excel";
+
+  ASSERT_EQ(Run(), 0) << err.str();
+  const std::string table = out.str();
+  EXPECT_EQ(table.find_first_of("\x1B\x7F\t\r"), std::string::npos) << table;
+  EXPECT_THAT(table, HasSubstr("+/dev/ttyUSB0\\x0D  device 1027262514131201  =1+1\\x1B[2J  "
+                               "-completed\\x7F"));
+}
+
 TEST_F(HistoryCommandTest, JsonIsOneObjectALineAndTheFiltersApply) {
   Add(1, "completed", "甲", 90);
   Add(2, "stopped", "乙", 10);
   auto objects = [&](std::optional<std::string> since, std::optional<std::string> device) {
-    out.str("");
-    EXPECT_EQ(Run(std::move(since), std::move(device), false, true), 0) << err.str();
+    EXPECT_EQ(Run({.since = std::move(since), .device = std::move(device), .json = true}), 0)
+        << err.str();
     std::vector<nlohmann::json> found;
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);) {
@@ -133,42 +276,193 @@ TEST_F(HistoryCommandTest, JsonIsOneObjectALineAndTheFiltersApply) {
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[0]["program"], "乙");
   EXPECT_EQ(all[0]["resends"], 2);
+  EXPECT_EQ(all[0]["started_at"], "2026-12-09T10:02:00.000Z");
   EXPECT_TRUE(all[0]["offered"].is_array());
   EXPECT_EQ(objects("2026-12-09T10:02Z", {}).size(), 1u);
-  EXPECT_EQ(objects({}, "DEV1").at(0)["device_id"], "DEV1");
+  EXPECT_EQ(objects({}, Device(1)).at(0)["device_id"], Device(1));
+  Write(Unit(1, "10272625141312AB", "2026-12-09T10:03:00.000Z"));
+  EXPECT_EQ(objects({}, "10272625141312aB").size(), 1u);  // in either case
 }
 
 TEST_F(HistoryCommandTest, PlainLinesNewestFirstThenTheSummary) {
   Add(1, "completed", "甲", 90);
   Add(3, "port-lost", "甲", 5);
   Add(5, "completed", "乙", 30);
-  ASSERT_EQ(Run(), 0) << err.str();
+  ASSERT_EQ(Run({.utc = true}), 0) << err.str();
   const std::string text = out.str();
-  EXPECT_THAT(text, HasSubstr("2026-12-09T10:05:00.000Z  ch 2  /dev/ttyUSB1  device DEV5  乙  "
-                              "completed  blocks 70  resends 5  30.0 s\n"));
+  EXPECT_THAT(text, HasSubstr("2026-12-09T10:05:00.000Z  ch 2  /dev/ttyUSB1  device "
+                              "1027262514131205  乙  completed  blocks 70  resends 5  30.0 s\n"));
   EXPECT_LT(text.find("T10:05:00"), text.find("T10:03:00"));
   EXPECT_LT(text.find("T10:03:00"), text.find("T10:01:00"));
   EXPECT_THAT(text, HasSubstr("3 units\noutcomes: completed 2, port-lost 1\n"
                               "programs: 甲 2, 乙 1\naverage completed unit: 60.0 s\n"));
 }
 
-TEST_F(HistoryCommandTest, AMissingFileHasNoRecordsAndAnUnreadableOneFails) {
+// The table in the shop's time, --since read in it, and the files' UTC kept
+// where a program reads them.
+TEST_F(HistoryCommandTest, TheTableAndSinceAreInLocalTime) {
+  for (const auto& [n, started] : {std::pair{1, "2026-12-08T15:59:59.000Z"},  // 23:59:59 local
+                                   std::pair{2, "2026-12-08T16:00:00.000Z"},  // local midnight
+                                   std::pair{3, "2026-07-01T12:00:00.000Z"}}) {
+    UnitRecord unit = Unit(1, Device(n), started);
+    unit.outcome = "completed";
+    Write(unit);
+  }
+  const ScopedEnv zone("TZ", "CST-8");  // Asia/Shanghai without the zone files
+  ASSERT_EQ(Run(), 0) << err.str();
+  EXPECT_THAT(out.str(), HasSubstr("2026-12-09 00:00:00 +08:00  ch 1  /dev/ttyUSB0  device "
+                                   "1027262514131202  -  completed"));
+  EXPECT_THAT(out.str(), HasSubstr("2026-12-08 23:59:59 +08:00  ch 1"));
+
+  auto since = [&](const char* text) {
+    EXPECT_EQ(Run({.since = text, .csv = true}), 0) << err.str();
+    std::string started;
+    for (const auto& row : ParseCsv(out.str())) {
+      started += row[3] + ' ';
+    }
+    return started;
+  };
+  EXPECT_EQ(since("2026-12-09"), "started_at 2026-12-08T16:00:00.000Z ");
+  EXPECT_EQ(since("2026-12-08 23:59:59"), since("2026-12-08"));
+  EXPECT_EQ(since("2026-12-08T15:59:59Z"),
+            "started_at 2026-12-08T16:00:00.000Z 2026-12-08T15:59:59.000Z ");
+
+  // Half an hour west of UTC, and summer time: each unit with its own offset.
+  const ScopedEnv newfoundland("TZ", "NST3:30NDT,M3.2.0,M11.1.0");
   ASSERT_EQ(Run(), 0);
+  EXPECT_THAT(out.str(), HasSubstr("2026-12-08 12:29:59 -03:30  ch 1"));
+  EXPECT_THAT(out.str(), HasSubstr("2026-07-01 09:30:00 -02:30  ch 1"));
+  EXPECT_EQ(since("2026-07-01T09:30"), since("2026-07-01T12:00Z"));
+  EXPECT_EQ(since("2026-07-01T09:31"), since("2026-12-08"));
+}
+
+TEST_F(HistoryCommandTest, UsageErrorsAreOneLineAndExitTwo) {
+  Add(1, "completed", "甲", 90);
+  const std::string missing = (dir.path() / "elsewhere.sqlite3").string();
+  const std::vector<std::pair<HistoryOptions, std::string>> wrong = {
+      {{.db = missing}, missing + ": no such file"},
+      {{.device = "DEV1"}, "--device DEV1: not a display id"},
+      {{.device = "102726251413121"}, "16 hexadecimal digits"},
+      {{.device = "10272625141312G1"}, "16 hexadecimal digits"},
+      {{.since = "last week"}, "--since last week: not a local date"},
+      {{.since = "2026-02-30"}, "--since 2026-02-30"},
+      {{.since = "\x1B[2J"}, "--since \\x1B[2J"},
+      {{.csv = true, .json = true}, "--csv or --json"},
+      {{.excel = true}, "--excel goes with --csv"},
+  };
+  for (const auto& [options, why] : wrong) {
+    EXPECT_EQ(Run(options), 2) << why;
+    const std::string line = err.str();
+    EXPECT_THAT(line, HasSubstr(why));
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+    EXPECT_TRUE(line.ends_with('\n')) << line;
+    EXPECT_EQ(out.str(), "") << why;
+  }
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(HistoryCommandTest, ADefaultFileNotMadeYetHoldsNoRecordsAndAnUnreadableOneFails) {
+  const ScopedEnv data("XDG_DATA_HOME", (dir.path() / "data").string());
+  const std::string defaultFile = (dir.path() / "data" / "brintel" / "history.sqlite3").string();
+  ASSERT_EQ(RunHistory({}, out, err), 0);
   EXPECT_EQ(out.str(), "0 units\n");
-  EXPECT_THAT(err.str(), HasSubstr("does not exist"));
+  EXPECT_EQ(err.str(), "brintel-cli history: no records yet: " + defaultFile + " does not exist\n");
   out.str("");
   err.str("");
-  ASSERT_EQ(Run({}, {}, true), 0);
+  ASSERT_EQ(RunHistory({.csv = true}, out, err), 0);
   EXPECT_EQ(ParseCsv(out.str()).size(), 1u);  // the header alone
   EXPECT_EQ(err.str(), "");
-  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(fs::exists(dir.path() / "data"));
 
   { std::ofstream(file) << "this is no SQLite file, only some text of a fair length"; }
   EXPECT_EQ(Run(), 1);
   EXPECT_THAT(err.str(), HasSubstr(file));
-  err.str("");
-  EXPECT_EQ(Run("last week"), 1);
-  EXPECT_THAT(err.str(), HasSubstr("last week"));
+}
+
+// Files of earlier versions, and of a later one, made by hand: read, and
+// left as they were (no migration, no journal mode, no log beside them).
+TEST_F(HistoryCommandTest, EverySchemaVersionIsReadAndLeftAsItWas) {
+  const std::string insert =
+      "INSERT INTO units (channel, port, started_at, device_id, program, wrong_echoes, version) "
+      "VALUES (2, '/dev/ttyUSB1', '2026-01-02T03:04:05Z', '1027262514131211', '甲', 4, '0.9');";
+  const std::string v3 = std::string(kVersionOneUnits) +
+                         "ALTER TABLE units ADD COLUMN detail TEXT NOT NULL DEFAULT '';"
+                         "ALTER TABLE units ADD COLUMN other_displays INTEGER NOT NULL DEFAULT 0;" +
+                         insert + "UPDATE units SET detail = 'HTTP 500', other_displays = 3;";
+  const std::pair<std::string, std::string> files[] = {
+      {"1", kVersionOneUnits + insert},
+      {"3", v3},
+      {"9",  // sessions came with version 4; the rest is yet to come
+       v3 + "CREATE TABLE sessions (id INTEGER PRIMARY KEY, host TEXT, pid INTEGER, started_at "
+            "TEXT, last_seen_at TEXT); INSERT INTO sessions (host, pid) VALUES ('bench', 7);"
+            "ALTER TABLE units ADD COLUMN session_id INTEGER;"
+            "ALTER TABLE units ADD COLUMN weather TEXT DEFAULT 'rain';"}};
+  for (const auto& [version, sql] : files) {
+    const std::string path = (dir.path() / ("v" + version)).string();
+    Database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+        .Exec((sql + "PRAGMA user_version = " + version).c_str());
+    const std::string before = Slurp(path);
+    ASSERT_EQ(Run({.db = path, .device = "1027262514131211", .json = true}), 0) << err.str();
+    const auto unit = nlohmann::json::parse(out.str());
+    EXPECT_EQ(unit["port"], "/dev/ttyUSB1") << version;
+    EXPECT_EQ(unit["program"], "甲");
+    EXPECT_EQ(unit["resends"], 4);
+    EXPECT_EQ(unit["version"], "0.9");
+    EXPECT_EQ(unit["detail"], version == "1" ? "" : "HTTP 500");
+    EXPECT_EQ(unit["other_displays"], version == "1" ? 0 : 3);
+    EXPECT_TRUE(Slurp(path) == before) << "version " << version << " was changed";
+    EXPECT_FALSE(fs::exists(path + "-wal"));
+    EXPECT_EQ(ReadText(path, "PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(ReadText(path, "PRAGMA user_version"), version);
+  }
+}
+
+// A user who may only read the file and its folder (a records file on a
+// share, say): the closed file, a station writing it, and a log that cannot
+// be read.
+TEST_F(HistoryCommandTest, AUserWhoMayOnlyReadReadsTheRecords) {
+  Add(1, "completed", "甲", 90);
+  Add(2, "stopped", "乙", 10);
+  HistoryAsNobody closed({.db = file, .csv = true}), running({.db = file}), lockedOut({.db = file});
+  // The file, its log and its index, and the folder; writable again at the end.
+  const auto chmod = [&](int fileMode, int folderMode) {
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      if (fs::exists(file + suffix)) {
+        fs::permissions(file + suffix, static_cast<fs::perms>(fileMode));
+      }
+    }
+    fs::permissions(dir.path(), static_cast<fs::perms>(folderMode));
+  };
+  const std::shared_ptr<void> writable(nullptr, [&](void*) { chmod(0644, 0755); });
+
+  const std::string before = Slurp(file);
+  chmod(0444, 0555);
+  const auto read = closed.Read();
+  if (read.status == HistoryAsNobody::kCannotSwitch) {
+    GTEST_SKIP() << "cannot become nobody: " << read.text;
+  }
+  EXPECT_EQ(read.status, 0) << read.text;
+  EXPECT_EQ(ParseCsv(read.text).size(), 3u) << read.text;
+  EXPECT_TRUE(Slurp(file) == before) << "the file was changed";
+  EXPECT_FALSE(fs::exists(file + "-wal"));
+  EXPECT_FALSE(fs::exists(file + "-shm"));
+
+  // A station at work: its unit is in the log, which its index lets others read.
+  chmod(0644, 0755);
+  auto station = records::UnitRecords::Open(file);
+  station.Begin(Unit(3, Device(3), "2026-12-09T11:00:00.000Z"));
+  chmod(0444, 0555);
+  const auto live = running.Read();
+  EXPECT_EQ(live.status, 0) << live.text;
+  EXPECT_THAT(live.text, HasSubstr("device 1027262514131203  -  running"));
+  EXPECT_THAT(live.text, HasSubstr("3 units\n"));
+
+  // An index nobody may read: not the file without its log, but what to do.
+  fs::permissions(file + "-shm", fs::perms::none);
+  const auto locked = lockedOut.Read();
+  EXPECT_EQ(locked.status, 1) << locked.text;
+  EXPECT_THAT(locked.text, HasSubstr(file + "-wal"));
+  EXPECT_THAT(locked.text, HasSubstr("copy both files into a folder of yours"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 namespace brintel::records {
 namespace {
 
+using test::kVersionOneUnits;
 using test::ReadText;
 using test::TempDir;
 using ::testing::AllOf;
@@ -34,17 +35,8 @@ TEST_F(SchemaTest, AVersionOneFileGetsTheIndexesAndKeepsItsUnits) {
   {
     // The first release's file, written without the store.
     const Database db = Create();
+    db.Exec(kVersionOneUnits);
     db.Exec(
-        "CREATE TABLE units (id INTEGER PRIMARY KEY, channel INTEGER NOT NULL, port TEXT NOT "
-        "NULL DEFAULT '', started_at TEXT NOT NULL, ended_at TEXT NOT NULL DEFAULT '', device_id "
-        "TEXT NOT NULL DEFAULT '', transfer_device_id TEXT NOT NULL DEFAULT '', program TEXT NOT "
-        "NULL DEFAULT '', title TEXT NOT NULL DEFAULT '', list_url TEXT NOT NULL DEFAULT '', "
-        "outcome TEXT NOT NULL DEFAULT '', offered TEXT NOT NULL DEFAULT '', blocks INTEGER NOT "
-        "NULL DEFAULT 0, resends INTEGER NOT NULL DEFAULT 0, retry_acknowledgements INTEGER NOT "
-        "NULL DEFAULT 0, wrong_echoes INTEGER NOT NULL DEFAULT 0, echo_silences INTEGER NOT NULL "
-        "DEFAULT 0, acknowledgement_silences INTEGER NOT NULL DEFAULT 0, identification_failures "
-        "INTEGER NOT NULL DEFAULT 0, ports_lost INTEGER NOT NULL DEFAULT 0, version TEXT NOT NULL "
-        "DEFAULT '');"
         "INSERT INTO units (channel, started_at, device_id, outcome, offered, blocks, "
         "wrong_echoes) VALUES (3, '2026-01-02T03:04:05Z', 'OLD', 'program-not-offered', "
         "'[\"甲\",\"乙\"]', 12, 4);"

@@ -162,7 +162,7 @@ TEST_F(UpgradeRunTest, AnotherDisplayInTheTransferIsNamedAndNeverWritten) {
       EXPECT_EQ(ended.transferDeviceId, kDisplayB);
     } else {
       EXPECT_EQ(ending, Ending::kDisplaySilent);
-      EXPECT_EQ(ended.outcome, UnitOutcome::kPortLost);
+      EXPECT_EQ(ended.outcome, UnitOutcome::kDisplaySilent);
       EXPECT_GT(fresh.clock.Seconds(), 3.0);
     }
   }
@@ -186,7 +186,7 @@ TEST(UnitOutcome, ComesFromTheDriversTheEnginesAndTheHostsReasons) {
       {Ending::kOtherDisplay, RunEnd::kStopped, RunHost::Refusal::kNone, false,
        UnitOutcome::kOtherDisplay},
       {Ending::kDisplaySilent, RunEnd::kStopped, RunHost::Refusal::kNone, false,
-       UnitOutcome::kPortLost},
+       UnitOutcome::kDisplaySilent},
       {Ending::kStopped, RunEnd::kPortLost, RunHost::Refusal::kNone, false, UnitOutcome::kPortLost},
       {Ending::kStopped, RunEnd::kNoProgramChosen, RunHost::Refusal::kUnknownProgram, false,
        UnitOutcome::kProgramNotOffered},

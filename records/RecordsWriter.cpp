@@ -1,0 +1,149 @@
+#include "records/RecordsWriter.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace brintel::records {
+
+RecordsWriter::RecordsWriter(const std::filesystem::path& path, const Session& session,
+                             std::chrono::milliseconds busyTimeout, Settings settings)
+    : records_(UnitRecords::Open(path, session, busyTimeout)),
+      settings_(settings),
+      thread_([this] { Loop(); }) {}
+
+RecordsWriter::~RecordsWriter() {
+  Close();
+}
+
+void RecordsWriter::Begin(int channel, UnitRecord record) {
+  std::lock_guard lock(mutex_);
+  queue_.push_back({channel, std::move(record), false, false});
+  wake_.notify_one();
+}
+
+void RecordsWriter::End(int channel, UnitRecord record) {
+  std::lock_guard lock(mutex_);
+  // The channel's latest unit that has not ended: one unit a channel at a time.
+  const auto open = std::find_if(queue_.rbegin(), queue_.rend(), [channel](const Pending& p) {
+    return p.channel == channel && !p.ended;
+  });
+  if (open != queue_.rend()) {
+    record.id = open->record.id;
+    record.startedAt = open->record.startedAt;
+    open->record = std::move(record);
+    open->ended = true;
+  } else {
+    queue_.push_back({channel, std::move(record), false, true});
+  }
+  wake_.notify_one();
+}
+
+std::string RecordsWriter::Trouble() const {
+  std::lock_guard lock(mutex_);
+  return trouble_;
+}
+
+void RecordsWriter::Loop() {
+  std::unique_lock lock(mutex_);
+  auto heartbeatAt = std::chrono::steady_clock::now() + settings_.heartbeatEvery;
+  while (!closing_) {
+    const bool written = WriteQueued(lock);
+    if (std::chrono::steady_clock::now() >= heartbeatAt) {
+      heartbeatAt = std::chrono::steady_clock::now() + settings_.heartbeatEvery;
+      lock.unlock();
+      try {
+        records_.Heartbeat();
+      } catch (const std::exception&) {
+        // A missed sign of life costs nothing while the station lives.
+      }
+      lock.lock();
+    }
+    const auto until =
+        written ? heartbeatAt
+                : std::min(heartbeatAt, std::chrono::steady_clock::now() + settings_.retryEvery);
+    wake_.wait_until(lock, until, [this, written] {
+      return closing_ ||
+             (written && std::any_of(queue_.begin(), queue_.end(),
+                                     [](const Pending& p) { return !p.begun || p.ended; }));
+    });
+  }
+}
+
+bool RecordsWriter::WriteQueued(std::unique_lock<std::mutex>& lock) {
+  for (std::size_t i = 0; i < queue_.size();) {
+    if (queue_[i].begun && !queue_[i].ended) {
+      ++i;  // written as far as it goes: its end is to come
+      continue;
+    }
+    Pending work = queue_[i];
+    lock.unlock();
+    std::string failure;
+    try {
+      Write(work);
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+    lock.lock();
+    // The queue may have grown, and this unit's end may have come meanwhile.
+    Pending& now = queue_[i];
+    if (!failure.empty()) {
+      trouble_ = failure;
+      if (work.begun && !now.begun) {
+        now.begun = true;
+        now.record.id = work.record.id;
+      }
+      return false;
+    }
+    now.record.id = work.record.id;
+    now.begun = true;
+    if (work.ended) {
+      queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+  trouble_.clear();
+  return true;
+}
+
+// Without the lock: the disk or another process may take their time.
+void RecordsWriter::Write(Pending& pending) {
+  if (!pending.begun) {
+    pending.record.id = records_.Begin(pending.record);
+    pending.begun = true;
+  }
+  if (pending.ended && !records_.End(pending.record)) {
+    // Its row was deleted by hand meanwhile: the unit is written anew.
+    pending.record.id = records_.Begin(pending.record);
+    if (!records_.End(pending.record)) {
+      throw RecordsError(records_.path() + ": unit " + std::to_string(pending.record.id) +
+                         " vanished as it was written");
+    }
+  }
+}
+
+std::vector<UnitRecord> RecordsWriter::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) {
+      return {};
+    }
+    closing_ = true;
+    wake_.notify_one();
+  }
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+  std::unique_lock lock(mutex_);
+  WriteQueued(lock);
+  std::vector<UnitRecord> unwritten;
+  for (const Pending& pending : queue_) {
+    if (pending.ended || !pending.begun) {
+      unwritten.push_back(pending.record);
+    }
+  }
+  queue_.clear();
+  return unwritten;
+}
+
+}  // namespace brintel::records

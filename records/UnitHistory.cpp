@@ -1,0 +1,170 @@
+#include "records/UnitHistory.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "records/CountFields.h"
+#include "records/Timestamps.h"
+
+namespace brintel::records {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kReadOnly = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+
+// file:///... with every byte but the unreserved ones percent-encoded, so that
+// a '?', '#' or '%' in a folder's name stays part of the path.
+std::string Uri(const std::filesystem::path& path, const char* query) {
+  std::string uri = "file://";
+  for (const char c : std::filesystem::absolute(path).string()) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        (c != '\0' && std::string_view("/-._~").find(c) != std::string_view::npos)) {
+      uri += c;
+    } else {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      const auto byte = static_cast<unsigned char>(c);
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri + '?' + query;
+}
+
+Database OpenReadOnly(const std::filesystem::path& path) {
+  const std::string name = path.string();
+  Database db(name, Uri(path, "mode=ro"), kReadOnly);
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  // The first read of a file in WAL mode opens its log's index (-shm), and
+  // makes it when it is missing: a reader who may not write the folder cannot.
+  const int rc =
+      sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    return db;
+  }
+  // A hot journal of rollback mode is another matter: the file alone may be torn.
+  if ((rc & 0xFF) != SQLITE_CANTOPEN &&
+      ((rc & 0xFF) != SQLITE_READONLY || rc == SQLITE_READONLY_ROLLBACK)) {
+    db.Fail("cannot read");
+  }
+  std::error_code error;
+  const std::string log = name + "-wal";
+  if (const auto size = std::filesystem::file_size(log, error); !error && size > 0) {
+    throw RecordsError(
+        name + ": its latest units may still be in " + log + ", which can only be read through " +
+        name + "-shm, and that can be neither read nor made here (" + sqlite3_errmsg(db.get()) +
+        "); let this user write to " + std::filesystem::absolute(path).parent_path().string() +
+        ", or copy both files into a folder of yours and read the copy");
+  }
+  // Without a log every unit is in the file itself, which needs no index.
+  return Database(name, Uri(path, "immutable=1"), kReadOnly);
+}
+
+// The stored JSON array; empty when nothing was offered.
+std::vector<std::string> DecodeOffered(const std::string& text) {
+  if (text.empty()) {
+    return {};
+  }
+  const auto json = nlohmann::json::parse(text, nullptr, false);
+  if (!json.is_array()) {
+    return {text};  // edited by hand: keep what is there
+  }
+  std::vector<std::string> names;
+  for (const auto& name : json) {
+    names.push_back(name.is_string() ? name.get<std::string>() : name.dump());
+  }
+  return names;
+}
+
+int Clamped(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
+                                                   std::numeric_limits<int>::max()));
+}
+
+struct TextField {
+  const char* column;
+  std::string UnitRecord::*member;
+};
+
+// detail came with schema version 3; every other one was there from the start.
+constexpr TextField kTextFields[] = {
+    {"port", &UnitRecord::port},
+    {"started_at", &UnitRecord::startedAt},
+    {"ended_at", &UnitRecord::endedAt},
+    {"device_id", &UnitRecord::deviceId},
+    {"transfer_device_id", &UnitRecord::transferDeviceId},
+    {"program", &UnitRecord::program},
+    {"title", &UnitRecord::title},
+    {"list_url", &UnitRecord::listUrl},
+    {"outcome", &UnitRecord::outcome},
+    {"detail", &UnitRecord::detail},
+    {"version", &UnitRecord::version},
+};
+
+}  // namespace
+
+UnitHistory::UnitHistory(const std::filesystem::path& path) : db_(OpenReadOnly(path)) {
+  Statement info(db_, "PRAGMA table_info(units)");
+  while (info.Step()) {
+    columns_.insert(info.Text(1));
+  }
+  // A station makes its table as soon as it has made the file.
+  if (columns_.empty() && db_.ReadInt("SELECT count(*) FROM sqlite_master") != 0) {
+    throw RecordsError(db_.path() + ": holds no table units: not a station's records");
+  }
+}
+
+std::string UnitHistory::Column(const char* name, const char* absent) const {
+  return columns_.count(name) != 0 ? std::string("\"") + name + '"' : absent;
+}
+
+std::vector<UnitRecord> UnitHistory::Query(const HistoryFilter& filter) const {
+  if (columns_.empty()) {
+    return {};
+  }
+  const std::string id = Column("id", "rowid"), startedAt = Column("started_at", "''"),
+                    deviceId = Column("device_id", "''");
+  std::string sql = "SELECT " + id + ", " + Column("channel", "0") + ", " + Column("offered", "''");
+  for (const TextField& field : kTextFields) {
+    sql += ", " + Column(field.column, "''");
+  }
+  for (const CountField& field : kCountFields) {
+    if (field.member != nullptr) {  // resends is the sum of the causes
+      sql += ", " + Column(field.name, "0");
+    }
+  }
+  sql += " FROM units WHERE (?1 IS NULL OR " + startedAt + " >= ?1) AND (?2 IS NULL OR " +
+         deviceId + " = ?2 OR " + Column("transfer_device_id", "''") + " = ?2) ORDER BY " +
+         startedAt + " DESC, " + id + " DESC";
+  Statement select(db_, sql.c_str());
+  if (filter.since) {
+    select.Bind(1, FormatUtc(*filter.since));
+  }
+  if (filter.deviceId) {
+    select.Bind(2, *filter.deviceId);
+  }
+  std::vector<UnitRecord> units;
+  while (select.Step()) {
+    UnitRecord& unit = units.emplace_back();
+    unit.id = select.Int(0);
+    unit.channel = Clamped(select.Int(1));
+    unit.offered = DecodeOffered(select.Text(2));
+    int column = 3;
+    for (const TextField& field : kTextFields) {
+      unit.*field.member = select.Text(column++);
+    }
+    for (const CountField& field : kCountFields) {
+      if (field.member != nullptr) {
+        unit.counts.*field.member = Clamped(select.Int(column++));
+      }
+    }
+  }
+  return units;
+}
+
+}  // namespace brintel::records
