@@ -10,6 +10,7 @@
 
 #include "records/CountFields.h"
 #include "records/Timestamps.h"
+#include "records/UnitJson.h"
 
 namespace brintel::records {
 namespace {
@@ -63,22 +64,6 @@ Database OpenReadOnly(const std::filesystem::path& path) {
   }
   // Without a log every unit is in the file itself, which needs no index.
   return Database(name, Uri(path, "immutable=1"), kReadOnly);
-}
-
-// The stored JSON array; empty when nothing was offered.
-std::vector<std::string> DecodeOffered(const std::string& text) {
-  if (text.empty()) {
-    return {};
-  }
-  const auto json = nlohmann::json::parse(text, nullptr, false);
-  if (!json.is_array()) {
-    return {text};  // edited by hand: keep what is there
-  }
-  std::vector<std::string> names;
-  for (const auto& name : json) {
-    names.push_back(name.is_string() ? name.get<std::string>() : name.dump());
-  }
-  return names;
 }
 
 int Clamped(std::int64_t value) {

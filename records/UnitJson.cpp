@@ -29,4 +29,26 @@ std::string JsonLine(const nlohmann::ordered_json& value) {
   return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+std::string EncodeOffered(const std::vector<std::string>& offered) {
+  if (offered.empty()) {
+    return {};
+  }
+  return nlohmann::json(offered).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::vector<std::string> DecodeOffered(const std::string& text) {
+  if (text.empty()) {
+    return {};
+  }
+  const auto json = nlohmann::json::parse(text, nullptr, false);
+  if (!json.is_array()) {
+    return {text};  // edited by hand: keep what is there
+  }
+  std::vector<std::string> names;
+  for (const auto& name : json) {
+    names.push_back(name.is_string() ? name.get<std::string>() : name.dump());
+  }
+  return names;
+}
+
 }  // namespace brintel::records

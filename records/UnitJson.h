@@ -1,6 +1,8 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "records/UnitRecord.h"
 
@@ -13,5 +15,10 @@ nlohmann::ordered_json UnitJson(const UnitRecord& unit);
 
 // One line of JSON; text that is not UTF-8 comes out replaced, not thrown.
 std::string JsonLine(const nlohmann::ordered_json& value);
+
+// The names a list offered as the records keep them: a JSON array, empty
+// when nothing was offered; text edited by hand is read as one name.
+std::string EncodeOffered(const std::vector<std::string>& offered);
+std::vector<std::string> DecodeOffered(const std::string& text);
 
 }  // namespace brintel::records

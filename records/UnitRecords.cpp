@@ -15,6 +15,7 @@
 #include "records/CountFields.h"
 #include "records/Schema.h"
 #include "records/Timestamps.h"
+#include "records/UnitJson.h"
 
 namespace brintel::records {
 namespace {
@@ -32,29 +33,6 @@ std::string PrepareFolder(const std::filesystem::path& path, bool station) {
 
 int OpenFlags(bool station) {
   return station ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
-}
-
-// A JSON array of UTF-8 names; empty when nothing was offered.
-std::string EncodeOffered(const std::vector<std::string>& offered) {
-  if (offered.empty()) {
-    return {};
-  }
-  return nlohmann::json(offered).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::vector<std::string> DecodeOffered(const std::string& text) {
-  if (text.empty()) {
-    return {};
-  }
-  const auto json = nlohmann::json::parse(text, nullptr, false);
-  if (!json.is_array()) {
-    return {text};  // edited by hand: keep what is there
-  }
-  std::vector<std::string> names;
-  for (const auto& name : json) {
-    names.push_back(name.is_string() ? name.get<std::string>() : name.dump());
-  }
-  return names;
 }
 
 // "blocks = ?9, resends = ?10, ...": the counters from parameter `first` on.
