@@ -1,6 +1,9 @@
 #include "cli/CliOptions.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <iostream>
@@ -9,10 +12,40 @@
 namespace brintel::cli {
 namespace {
 
+// The validators have no name of their own: CLI11 would show it after the
+// value's name in --help ("NAME:NAME").
 CLI::Validator NotEmpty() {
   return CLI::Validator(
-      [](std::string& text) { return text.empty() ? std::string("must not be empty") : ""; },
-      "NAME");
+      [](std::string& text) { return text.empty() ? std::string("must not be empty") : ""; }, "");
+}
+
+// HOST or HOST:PORT alone: the list's URL is built around it, so a scheme or
+// a path would make a URL that asks something else.
+CLI::Validator HostAndPort() {
+  return CLI::Validator(
+      [](std::string& text) {
+        const std::string bad = "must be HOST or HOST:PORT, without a scheme or a path";
+        if (text.empty() || text.find_first_of("/?#@\\ \t") != std::string::npos) {
+          return bad;
+        }
+        const std::size_t colon = text.rfind(':');
+        const bool bracketed = text.front() == '[';  // [::1]:8080
+        if (colon == std::string::npos || (bracketed && colon < text.find(']'))) {
+          return std::string();
+        }
+        if (!bracketed && text.find(':') != colon) {
+          return bad;
+        }
+        const std::string port = text.substr(colon + 1);
+        unsigned number = 0;
+        const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+        if (colon == 0 || error != std::errc{} || end != port.data() + port.size() || number == 0 ||
+            number > 65535) {
+          return std::string("must be HOST or HOST:PORT, with PORT from 1 to 65535");
+        }
+        return std::string();
+      },
+      "");
 }
 
 // More than 0 and at most a million seconds: "nan", "inf" and 1e10 (which
@@ -28,7 +61,7 @@ CLI::Validator Seconds() {
         }
         return std::string();
       },
-      "SECONDS");
+      "");
 }
 
 // "ttyUSB0" means /dev/ttyUSB0, unless a file of that name is right here.
@@ -41,6 +74,70 @@ void ResolvePortNames(std::vector<std::string>& names) {
   }
 }
 
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) {
+    row[j] = j;
+  }
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The long option of `apps` nearest to `typed` (a typo, or the start of a
+// name), if one is near enough to be meant.
+std::string NearestOption(const std::string& typed, const std::vector<const CLI::App*>& apps) {
+  const std::string name = typed.substr(0, typed.find('='));
+  std::string best;
+  std::size_t bestDistance = std::max<std::size_t>(2, name.size() / 3) + 1;
+  for (const CLI::App* app : apps) {
+    for (const CLI::Option* option : app->get_options()) {
+      for (const std::string& known : option->get_lnames()) {
+        const std::string candidate = "--" + known;
+        const bool prefix = name.size() > 3 && candidate.rfind(name, 0) == 0;
+        const std::size_t distance = prefix ? 1 : EditDistance(name, candidate);
+        if (distance < bestDistance) {
+          best = candidate;
+          bestDistance = distance;
+        }
+      }
+    }
+  }
+  return best;
+}
+
+// CLI11's reason with the program's name first, as every other error of
+// brintel-cli, and for an unknown option the one that was likely meant.
+std::string FailureMessage(const CLI::App* app, const CLI::Error& e) {
+  std::string text = std::string("brintel-cli: ") + e.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+    std::vector<const CLI::App*> apps;
+    for (const CLI::App* command : app->get_subcommands()) {
+      apps.push_back(command);  // the command given, if any
+    }
+    if (apps.empty()) {
+      apps.push_back(app);
+    }
+    const std::string what = e.what();
+    std::istringstream words(what.substr(what.find(": ") + 2));
+    for (std::string word; words >> word;) {
+      const std::string meant = word.rfind("--", 0) == 0 ? NearestOption(word, apps) : "";
+      if (!meant.empty()) {
+        text += "; did you mean " + meant + "?";
+        break;
+      }
+    }
+  }
+  return text + "\nRun with --help for more information.\n";
+}
+
 }  // namespace
 
 std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv) {
@@ -48,7 +145,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::App app{"Upgrades the program of a vehicle display over its USB-serial adapter.",
                "brintel-cli"};
   app.set_version_flag("--version", std::string("brintel-cli ") + BRINTEL_VERSION);
-  app.add_option("--port", options.ports,
+  app.failure_message(FailureMessage);
+  app.add_option("-p,--port", options.ports,
                  "Probe this serial port instead of scanning (repeatable; probed in order; a "
                  "name without a slash is looked for in /dev)")
       ->type_name("NAME")
@@ -56,14 +154,15 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   app.add_option("--server", options.server,
                  std::string("Default program server for this run (default ") +
                      BRINTEL_DEFAULT_SERVER + ")")
-      ->type_name("HOST[:PORT]");
+      ->type_name("HOST[:PORT]")
+      ->check(HostAndPort());
   app.add_option("--address", options.address,
                  "Server address as the hidden address box would hold it "
                  "(asks http://TEXT:82/getnameplovix.asp)")
       ->type_name("TEXT");
   app.add_option("--program", options.program, "Choose this program (matched by name)")
       ->type_name("NAME");
-  app.add_flag("--yes", options.yes,
+  app.add_flag("-y,--yes", options.yes,
                "Answer every message with OK; without --program take the first program");
   app.add_flag("--list", options.list, "Print the program list in sorted order and stop");
   app.add_option("--search-timeout", options.searchTimeout,
@@ -81,6 +180,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   app.add_flag("--json", options.json,
                "One JSON object a line on stdout for every event, nothing else; messages are "
                "answered at once (give --program, or --yes for the first program)");
+  app.add_flag("-q,--quiet", options.quiet,
+               "Print only the messages and the last line (no status, no progress)");
 
   CLI::App* station = app.add_subcommand(
       "station", "Upgrade display after display on several adapters at once, recording every unit");
@@ -121,7 +222,21 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   history->add_option("--device", h.device, "Units of this display (its 16 hexadecimal digits)")
       ->type_name("ID");
   history->add_flag("--utc", h.utc,
-                    "The table's times in UTC (default: local time with its offset from UTC)");
+                    "The table's times and --by day's days in UTC (default: local time with its "
+                    "offset from UTC)");
+  CLI::Option* by =
+      history
+          ->add_option("--by", h.by,
+                       "One row per socket (the port) or per local day: units, each outcome's "
+                       "count, failure rate (units not completed), average time of the "
+                       "completed units, displays")
+          ->type_name("socket|day")
+          ->check(CLI::IsMember({"socket", "day"}).description(""));  // named by type_name
+  history
+      ->add_flag("--attention", h.attention,
+                 "The displays whose last unit did not complete, newest first: when, where, the "
+                 "outcome and its detail")
+      ->excludes(by);
   CLI::Option* csv = history->add_flag(
       "--csv", h.csv, "RFC 4180 CSV with a header line; the times as stored, in UTC");
   history->add_flag("--excel", h.excel, "With --csv: a UTF-8 byte-order mark first, for Excel");
@@ -137,6 +252,9 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   }
   history->footer(outcomes +
                   ".\n"
+                  "--since and --device choose the units before --by and --attention look at\n"
+                  "them; --csv and --json go with either. On a terminal no line of the table is\n"
+                  "wider than it; the table names a port by its end, the CSV and JSON in full.\n"
                   "The CSV's text that begins with = + - @, a tab or a carriage return gets a\n"
                   "leading apostrophe. Control characters are shown as \\xHH in the table and\n"
                   "the CSV.\n"
@@ -160,6 +278,11 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
     options.command = CliOptions::Command::kStation;
   } else if (history->parsed()) {
     options.command = CliOptions::Command::kHistory;
+  } else if (!options.program && !options.yes && !options.list && isatty(STDIN_FILENO) == 0) {
+    // Said before the search: nobody could choose a program at its end.
+    std::cerr << "brintel-cli: no terminal to choose a program on; give --program NAME, --yes "
+                 "or --list\n";
+    return EXIT_USAGE;
   }
   return options;
 }

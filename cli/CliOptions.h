@@ -24,6 +24,7 @@ struct CliOptions {
   bool yes = false;                     // answer every message with OK
   bool list = false;                    // print the program list and stop
   bool json = false;                    // one JSON object a line on stdout, nothing else
+  bool quiet = false;                   // only the messages and the last line
   std::optional<double> searchTimeout;  // seconds without a display before giving up
   double silenceTimeout = 10;           // seconds of a transfer without the right display
   std::string trace;                    // file for a trace of the serial line

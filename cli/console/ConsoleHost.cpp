@@ -7,6 +7,7 @@
 #include "cli/console/LiveLine.h"
 #include "cli/console/ProgramMenu.h"
 #include "cli/terminal/TerminalText.h"
+#include "device/SendBlock.h"
 #include "engine/Messages.h"
 #include "run/ProgramByName.h"
 #include "server/ProgramList.h"
@@ -15,6 +16,10 @@ namespace brintel::cli {
 namespace {
 
 constexpr int kStatusColumns = 400;
+
+int Tenths(int blocks) {
+  return blocks * 10 / BLOCK_COUNT;
+}
 
 }  // namespace
 
@@ -32,17 +37,29 @@ void ConsoleHost::SetProgress(int position) {
     return;
   }
   progress_.Accepted(position, std::chrono::steady_clock::now());
-  if (settings_.liveLine) {
+  // Off a terminal the transfer's status that follows says it, once a tenth.
+  if (settings_.liveLine && !settings_.quiet) {
     ShowStatus();
-  } else {
-    out_ << "progress " << BlockCount(progress_, true) << '\n' << std::flush;
   }
 }
 
 void ConsoleHost::ShowStatus() {
+  if (settings_.quiet) {
+    return;
+  }
   if (!settings_.liveLine) {
-    if (!status().empty()) {
+    if (status().empty()) {
+      return;
+    }
+    const bool transferring =
+        status().find(messages::kTransferring) != std::string::npos && progress_.blocks() > 0;
+    if (!transferring) {
       out_ << ShownText(status(), kStatusColumns) << '\n' << std::flush;
+    } else if (Tenths(progress_.blocks()) != tenthsShown_) {
+      // One line a tenth: a log or a pipe gets ten, not one a block.
+      tenthsShown_ = Tenths(progress_.blocks());
+      out_ << ShownText(status(), kStatusColumns) << "  " << BlockCount(progress_, false) << '\n'
+           << std::flush;
     }
     return;
   }
@@ -72,6 +89,20 @@ void ConsoleHost::Redraw() {
   }
 }
 
+void ConsoleHost::AfterTick() {
+  if (redrawPending_ && timerRunning()) {
+    redrawPending_ = false;
+    if (!status().empty()) {
+      ShowStatus();
+    }
+  }
+}
+
+void ConsoleHost::LastLine(const std::string& text, bool completed) {
+  Finish();
+  (completed ? out_ : err_) << text << '\n' << std::flush;
+}
+
 void ConsoleHost::Finish() {
   if (liveLineShown_) {
     out_ << '\n' << std::flush;
@@ -81,8 +112,12 @@ void ConsoleHost::Finish() {
 
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption) {
   MessageShown(text);
+  if (stoppedAtPrompt_) {
+    return;  // what the engine says on its way out after Stop is no news
+  }
   ClearLiveLine();
-  out_ << '[' << caption << "] " << text << '\n' << std::flush;
+  std::ostream& shown = caption == messages::kCaptionError ? err_ : out_;
+  shown << '[' << caption << "] " << text << '\n' << std::flush;
   if (text == messages::kFail && !failure_.empty()) {
     err_ << "brintel-cli: " << failure_ << " (" << failedUrl_ << ")\n" << std::flush;
     failure_.clear();
@@ -92,12 +127,12 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
     if (settings_.discardTypedInput) {
       settings_.discardTypedInput();
     }
-    out_ << "Press Enter to continue..." << std::flush;
-    ReadLine();
+    shown << "Press Enter to continue..." << std::flush;
+    Answer();
   }
-  if (settings_.liveLine && !status().empty()) {
-    ShowStatus();
-  }
+  // Drawn again at the next tick, if there is one: after the run's last
+  // message a status would only repeat what is over.
+  redrawPending_ = settings_.liveLine;
 }
 
 void ConsoleHost::RequestFailed(const std::string& url, const std::string& detail) {
@@ -116,7 +151,18 @@ std::optional<std::string> ConsoleHost::ReadLine() {
   return line;
 }
 
+std::optional<std::string> ConsoleHost::Answer() {
+  std::optional<std::string> line = ReadLine();
+  if (!line && settings_.interrupted && settings_.interrupted()) {
+    stoppedAtPrompt_ = true;
+  }
+  return line;
+}
+
 ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) {
+  if (stoppedAtPrompt_) {
+    return {};
+  }
   ClearLiveLine();
   if (settings_.list) {
     for (const std::string& name : run::SortedNames(names)) {
@@ -129,6 +175,7 @@ ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) 
   if (settings_.program || settings_.yes) {
     const std::optional<std::size_t> chosen = run::ProgramByName(names, settings_.program);
     if (chosen || !settings_.program) {
+      chosenName_ = chosen ? ShownText(names[*chosen]) : std::string();
       return {true, chosen};
     }
     std::string held;
@@ -148,16 +195,25 @@ ProgramChoice ConsoleHost::ChooseProgram(const std::vector<std::string>& names) 
     return {};
   }
   const std::optional<std::size_t> chosen =
-      ProgramMenu(names, SortedChoiceOrder(names), out_, [this] { return ReadLine(); });
+      ProgramMenu(names, SortedChoiceOrder(names), out_, [this] { return Answer(); });
+  if (chosen) {
+    chosenName_ = ShownText(names[*chosen]);
+  }
   return {chosen.has_value(), chosen};
 }
 
 void ConsoleHost::SetTitle(const std::string& title) {
+  if (settings_.quiet) {
+    return;
+  }
   ClearLiveLine();
   out_ << "Program: " << ShownText(title) << '\n' << std::flush;
 }
 
 void ConsoleHost::DrawInstructionPictures(std::uint16_t leftId, std::uint16_t rightId) {
+  if (settings_.quiet) {
+    return;
+  }
   ClearLiveLine();
   out_ << "Picture " << leftId << ": " << DescribePicture(leftId) << '\n'
        << "Picture " << rightId << ": " << DescribePicture(rightId) << '\n'

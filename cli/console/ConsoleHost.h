@@ -21,6 +21,7 @@ class ConsoleHost : public run::RunHost {
     bool canAsk = false;    // stdin is a terminal: wait for Enter, offer a menu
     bool yes = false;
     bool list = false;
+    bool quiet = false;  // only the messages (and notes): no status, no progress
     std::optional<std::string> program;
     std::string address;
     // The terminal's columns now (it may be resized); empty: 80.
@@ -30,6 +31,8 @@ class ConsoleHost : public run::RunHost {
     // Reads one line of the answer; nothing at the end of the input or when
     // interrupted. Empty: std::getline on the input stream.
     std::function<std::optional<std::string>()> readLine = {};
+    // Ctrl-C came: a prompt that read nothing was interrupted, not ended.
+    std::function<bool()> interrupted = {};
   };
 
   // Status, messages and menus go to `out`, notes to `err`; the names of
@@ -50,12 +53,24 @@ class ConsoleHost : public run::RunHost {
   void Finish();
   // The terminal changed its size: the live line is drawn again to fit it.
   void Redraw();
+  // Between ticks: the live line a message cleared comes back while the run
+  // goes on, never after its end.
+  void AfterTick();
+  // The run's one last line, on stdout (completed) or stderr.
+  void LastLine(const std::string& text, bool completed);
+
+  // Ctrl-C at a prompt: no further message is shown and no choice accepted.
+  bool stoppedAtPrompt() const { return stoppedAtPrompt_; }
+  // The program chosen, as shown; empty before a choice.
+  const std::string& chosenName() const { return chosenName_; }
 
  private:
   void StatusChanged() override { ShowStatus(); }
   void ShowStatus();
   void ClearLiveLine();
   std::optional<std::string> ReadLine();
+  // A prompt's answer; notes an interrupt.
+  std::optional<std::string> Answer();
 
   Settings settings_;
   std::ostream& out_;
@@ -66,6 +81,10 @@ class ConsoleHost : public run::RunHost {
   std::string failure_;
   BlockEstimate progress_;
   bool liveLineShown_ = false;
+  bool redrawPending_ = false;
+  bool stoppedAtPrompt_ = false;
+  int tenthsShown_ = 0;
+  std::string chosenName_;
 };
 
 }  // namespace brintel::cli

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -24,6 +25,22 @@ namespace brintel::cli {
 namespace {
 
 using run::UpgradeRun;
+
+// Once Ctrl-C came, no request goes out: a prompt interrupted inside a tick
+// returns to an engine that would fetch the list next.
+class StoppableHttpClient final : public HttpClient {
+ public:
+  explicit StoppableHttpClient(HttpClient& http) : http_(http) {}
+  HttpResponse Get(const std::string& url) override {
+    if (Interrupted() != 0) {
+      return {.outcome = HttpResponse::Outcome::kNotOpened, .body = {}, .detail = "stopped"};
+    }
+    return http_.Get(url);
+  }
+
+ private:
+  HttpClient& http_;
+};
 
 using TraceFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -59,12 +76,14 @@ ConsoleHost::Settings ConsoleSettings(const CliOptions& options) {
           .canAsk = canAsk,
           .yes = options.yes,
           .list = options.list,
+          .quiet = options.quiet,
           .program = options.program,
           .address = options.address,
           .width = [talkFd] { return TerminalWidth(talkFd); },
           .discardTypedInput = canAsk ? std::function(DiscardTypedInput) : std::function<void()>{},
           .readLine =
-              canAsk ? std::function(ReadAnswer) : std::function<std::optional<std::string>()>{}};
+              canAsk ? std::function(ReadAnswer) : std::function<std::optional<std::string>()>{},
+          .interrupted = [] { return Interrupted() != 0; }};
 }
 
 UpgradeRun::Settings RunSettings(const CliOptions& options, PosixSerialPort& serial) {
@@ -114,7 +133,8 @@ int RunUpgrade(const CliOptions& options) {
     tracing = std::make_unique<TracingSerialPort>(serial, trace.get());
     port = tracing.get();
   }
-  CurlHttpClient http(CurlHttpClient::Options{.userAgent = "brintel-cli"});
+  CurlHttpClient curl(CurlHttpClient::Options{.userAgent = "brintel-cli"});
+  StoppableHttpClient http(curl);
   IconvGbkDecoder gbk;
   run::SteadyRunClock clock;
   const UpgradeRun::Settings settings = RunSettings(options, serial);
@@ -126,10 +146,12 @@ int RunUpgrade(const CliOptions& options) {
   CatchInterrupts();
   CatchResizes();
   const auto interrupted = [] { return Interrupted() != 0; };
+  const auto startedAt = std::chrono::steady_clock::now();
   UpgradeRun::Ending ending = upgrade.Run(interrupted, [&] {
     if (TakeResize()) {
       console.Redraw();
     }
+    console.AfterTick();
     if (!upgrade.engine().link().deviceId().empty()) {
       deviceId = upgrade.engine().link().deviceId();
     }
@@ -137,7 +159,8 @@ int RunUpgrade(const CliOptions& options) {
       channelHost.Emit(unit.Started());
     }
   });
-  if (interrupted()) {
+  // Ctrl-C at the completion's prompt only closes it: the display is written.
+  if (interrupted() && !upgrade.engine().completed()) {
     ending = UpgradeRun::Ending::kInterrupted;
   }
   if (reportUnit && unit.started()) {
@@ -146,7 +169,18 @@ int RunUpgrade(const CliOptions& options) {
   if (!reportUnit && ending == UpgradeRun::Ending::kStopped) {
     ExplainSilentEnd(upgrade.engine(), deviceId, console);
   }
-  console.Finish();
+  if (reportUnit || options.list) {
+    console.Finish();
+  } else if (ending == UpgradeRun::Ending::kStopped && upgrade.engine().completed()) {
+    console.LastLine(CompletedLine(deviceId, console.chosenName(),
+                                   std::chrono::duration_cast<std::chrono::seconds>(
+                                       std::chrono::steady_clock::now() - startedAt)),
+                     true);
+  } else {
+    console.LastLine("not completed: " + WhyNotCompleted(ending, upgrade.engine(), host.refusal(),
+                                                         Interrupted(), console.stoppedAtPrompt()),
+                     false);
+  }
   if (trace && (std::fflush(trace.get()) != 0 || std::ferror(trace.get()) != 0)) {
     std::cerr << "brintel-cli: the trace " << options.trace << " could not be written whole\n";
     return EXIT_NOT_COMPLETED;

@@ -1,8 +1,10 @@
 #include "cli/history/HistoryCommand.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -12,11 +14,13 @@
 #include <vector>
 
 #include "cli/ExitStatus.h"
+#include "cli/terminal/TerminalSize.h"
 #include "cli/terminal/TerminalText.h"
 #include "records/Timestamps.h"
 #include "records/UnitHistory.h"
 #include "records/UnitJson.h"
 #include "records/UnitRecords.h"
+#include "records/UnitSummary.h"
 #include "run/UnitOutcome.h"
 
 namespace brintel::cli {
@@ -58,43 +62,49 @@ std::string CsvText(const std::string& text) {
   return CsvField(cell);
 }
 
-void WriteCsv(const std::vector<UnitRecord>& units, bool excel, std::ostream& out) {
+// One cell of an object's value: text neutralised, a number as it is, an
+// empty list or null as nothing.
+std::string CsvCell(const nlohmann::ordered_json& value) {
+  if (value.is_string()) {
+    return CsvText(value.get<std::string>());
+  }
+  if (value.is_null() || (value.is_array() && value.empty())) {
+    return "";
+  }
+  if (value.is_array()) {
+    return CsvText(records::JsonLine(value));  // its JSON, as the records keep it
+  }
+  return records::JsonLine(value);  // a number, never a formula
+}
+
+// The objects' values under the names of `header`'s keys.
+void WriteCsv(const nlohmann::ordered_json& header, const std::vector<nlohmann::ordered_json>& rows,
+              bool excel, std::ostream& out) {
   if (excel) {
     out << "\xEF\xBB\xBF";  // else Excel takes the file for the local code page
   }
   const char* separator = "";
-  const auto header = records::UnitJson(UnitRecord{});  // kept alive: items() refers to it
   for (const auto& [column, value] : header.items()) {
     out << separator << column;
     separator = ",";
   }
   out << "\r\n";
-  for (const UnitRecord& unit : units) {
+  for (const auto& row : rows) {
     separator = "";
-    const auto fields = records::UnitJson(unit);  // kept alive: items() refers to it
-    for (const auto& [name, value] : fields.items()) {
-      out << separator;
+    for (const auto& [name, value] : row.items()) {
+      out << separator << CsvCell(value);
       separator = ",";
-      if (name == "offered") {
-        // Its JSON array, and empty when nothing was offered, as stored.
-        out << (unit.offered.empty() ? "" : CsvText(records::JsonLine(value)));
-      } else if (value.is_string()) {
-        out << CsvText(value.get<std::string>());
-      } else {
-        out << records::JsonLine(value);  // a number, never a formula
-      }
     }
     out << "\r\n";
   }
 }
 
-std::optional<double> Seconds(const UnitRecord& unit) {
-  const auto started = records::ParseUtc(unit.startedAt);
-  const auto ended = records::ParseUtc(unit.endedAt);
-  if (!started || !ended) {
-    return std::nullopt;
+void WriteCsv(const std::vector<UnitRecord>& units, bool excel, std::ostream& out) {
+  std::vector<nlohmann::ordered_json> rows;
+  for (const UnitRecord& unit : units) {
+    rows.push_back(records::UnitJson(unit));
   }
-  return std::chrono::duration<double>(*ended - *started).count();
+  WriteCsv(records::UnitJson(UnitRecord{}), rows, excel, out);
 }
 
 std::string OneDecimal(double value) {
@@ -109,8 +119,36 @@ std::string OrDash(const std::string& text) {
   return text.empty() ? "-" : text;
 }
 
+std::string OutcomeShown(const std::string& outcome) {
+  return outcome.empty() ? kRunning : Shown(outcome);
+}
+
 std::string Outcome(const UnitRecord& unit) {
-  return unit.outcome.empty() ? kRunning : Shown(unit.outcome);
+  return OutcomeShown(unit.outcome);
+}
+
+// The end of a port's name that tells a hub's sockets apart: its last path
+// component, or "~" and that component's last characters when it is longer
+// (a by-path name's "usb-0:1.2:1.0-port0" is what differs).
+std::string ShortPort(const std::string& port) {
+  constexpr std::size_t kKept = 19;
+  std::string_view tail(port);
+  if (const auto slash = tail.rfind('/');
+      slash != std::string_view::npos && slash + 1 < tail.size()) {
+    tail.remove_prefix(slash + 1);
+  }
+  std::vector<std::size_t> starts;  // of the UTF-8 characters
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    if ((static_cast<unsigned char>(tail[i]) & 0xC0) != 0x80) {
+      starts.push_back(i);
+    }
+  }
+  if (starts.size() <= kKept + 1) {
+    return Shown(std::string(tail));
+  }
+  std::string shortened = "~";
+  shortened += Shown(std::string(tail.substr(starts[starts.size() - kKept])));
+  return shortened;
 }
 
 // The stored UTC text in local time (the TZ environment variable decides).
@@ -122,12 +160,12 @@ std::string StartedAt(const UnitRecord& unit, bool utc) {
 }
 
 void WriteLine(const UnitRecord& unit, bool utc, std::ostream& out) {
-  out << StartedAt(unit, utc) << "  ch " << unit.channel << "  " << OrDash(Shown(unit.port))
+  out << StartedAt(unit, utc) << "  ch " << unit.channel << "  " << OrDash(ShortPort(unit.port))
       << "  device " << OrDash(Shown(unit.deviceId));
   if (!unit.transferDeviceId.empty() && unit.transferDeviceId != unit.deviceId) {
     out << " (transfer " << Shown(unit.transferDeviceId) << ')';
   }
-  const auto seconds = Seconds(unit);
+  const auto seconds = records::UnitSeconds(unit);
   out << "  " << OrDash(Shown(unit.program)) << "  " << Outcome(unit) << "  blocks "
       << unit.counts.accepted << "  resends " << unit.counts.sentAgain() << "  "
       << (seconds ? OneDecimal(*seconds) + " s" : "-") << '\n';
@@ -155,7 +193,7 @@ void WritePlain(const std::vector<UnitRecord>& units, bool utc, std::ostream& ou
     WriteLine(unit, utc, out);
     ++outcomes[Outcome(unit)];
     ++programs[OrDash(Shown(unit.program))];
-    const auto seconds = Seconds(unit);
+    const auto seconds = records::UnitSeconds(unit);
     if (unit.outcome == run::OutcomeName(run::UnitOutcome::kCompleted) && seconds) {
       completedSeconds += *seconds;
       ++completed;
@@ -186,6 +224,157 @@ std::optional<std::string> DeviceId(std::string text) {
   return text;
 }
 
+// The outcomes in the run's order, then a unit's who died with its station
+// and an open one's.
+std::vector<std::string> KnownOutcomes() {
+  std::vector<std::string> names;
+  for (int i = 0; i <= static_cast<int>(run::UnitOutcome::kStopped); ++i) {
+    names.emplace_back(run::OutcomeName(static_cast<run::UnitOutcome>(i)));
+  }
+  names.emplace_back(records::kInterruptedOutcome);
+  names.emplace_back(kRunning);
+  return names;
+}
+
+double OneDecimalValue(double value) {
+  return std::round(value * 10) / 10;
+}
+
+// The same names and order in the CSV's header and in each JSON object; an
+// outcome that is none of the known ones (edited by hand) counts as other.
+nlohmann::ordered_json GroupJson(const records::UnitGroup& group, const char* keyName) {
+  nlohmann::ordered_json fields = {{keyName, group.key}, {"units", group.units}};
+  int other = group.units;
+  for (const std::string& name : KnownOutcomes()) {
+    const auto found = group.outcomes.find(name == kRunning ? "" : name);
+    const int count = found == group.outcomes.end() ? 0 : found->second;
+    fields[name] = count;
+    other -= count;
+  }
+  fields["other"] = other;
+  fields["failure_rate"] = OneDecimalValue(group.FailurePercent());
+  const auto average = group.AverageCompletedSeconds();
+  fields["average_completed_seconds"] =
+      average ? nlohmann::ordered_json(OneDecimalValue(*average)) : nlohmann::ordered_json();
+  fields["displays"] = group.displays.size();
+  return fields;
+}
+
+nlohmann::ordered_json AttentionJson(const UnitRecord& unit) {
+  return {{"device_id", records::DisplayOf(unit)},
+          {"started_at", unit.startedAt},
+          {"port", unit.port},
+          {"program", unit.program},
+          {"outcome", unit.outcome},
+          {"detail", unit.detail}};
+}
+
+// Cells padded to their column's widest (in terminal columns), numbers to
+// the right; the last column is not padded.
+void WriteAligned(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right,
+                  std::ostream& out) {
+  std::vector<int> widths(right.size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      widths[i] = std::max(widths[i], TerminalColumns(row[i]));
+    }
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const std::string pad(static_cast<std::size_t>(widths[i] - TerminalColumns(row[i])), ' ');
+      if (i > 0) {
+        line += "  ";
+      }
+      if (right[i]) {
+        line += pad;
+        line += row[i];
+      } else {
+        line += row[i];
+        if (i + 1 < row.size()) {
+          line += pad;
+        }
+      }
+    }
+    out << line << '\n';
+  }
+}
+
+// "completed 3, port-lost 1": the most frequent first.
+std::string Tally(const std::map<std::string, int>& outcomes) {
+  std::vector<std::pair<std::string, int>> sorted;
+  for (const auto& [name, count] : outcomes) {
+    sorted.emplace_back(OutcomeShown(name), count);
+  }
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string text;
+  for (const auto& [name, count] : sorted) {
+    if (!text.empty()) {
+      text += ", ";
+    }
+    text += name;
+    text += ' ';
+    text += std::to_string(count);
+  }
+  return text;
+}
+
+void WriteGroupsPlain(const std::vector<records::UnitGroup>& groups, bool bySocket,
+                      std::ostream& out) {
+  std::vector<std::vector<std::string>> rows = {
+      {bySocket ? "socket" : "day", "units", "failed", "average", "displays", "outcomes"}};
+  for (const records::UnitGroup& group : groups) {
+    const auto average = group.AverageCompletedSeconds();
+    rows.push_back({OrDash(bySocket ? ShortPort(group.key) : Shown(group.key)),
+                    std::to_string(group.units), OneDecimal(group.FailurePercent()) + "%",
+                    average ? OneDecimal(*average) + " s" : "-",
+                    std::to_string(group.displays.size()), Tally(group.outcomes)});
+  }
+  WriteAligned(rows, {false, true, true, true, true, false}, out);
+}
+
+void WriteAttentionPlain(const std::vector<UnitRecord>& units, bool utc, std::ostream& out) {
+  std::vector<std::vector<std::string>> rows = {
+      {"started", "display", "socket", "program", "outcome", "detail"}};
+  for (const UnitRecord& unit : units) {
+    rows.push_back({StartedAt(unit, utc), Shown(records::DisplayOf(unit)),
+                    OrDash(ShortPort(unit.port)), OrDash(Shown(unit.program)), Outcome(unit),
+                    OrDash(Shown(unit.detail))});
+  }
+  WriteAligned(rows, {false, false, false, false, false, false}, out);
+}
+
+// Each line at most `columns` wide (0: any), cut with an ellipsis; the text
+// holds no control character but its line ends.
+void WriteCut(const std::string& text, int columns, std::ostream& out) {
+  if (columns <= 0) {
+    out << text;
+    return;
+  }
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (TerminalColumns(line) > columns) {
+      line = CutToColumns(line, columns - 1);
+      line += "\u2026";
+    }
+    out << line << '\n';
+  }
+}
+
+int ColumnsOf(const HistoryOptions& options) {
+  if (options.columns) {
+    return *options.columns;
+  }
+  return ::isatty(STDOUT_FILENO) ? TerminalWidth(STDOUT_FILENO) : 0;
+}
+
+void WriteObjects(const std::vector<nlohmann::ordered_json>& objects, std::ostream& out) {
+  for (const auto& object : objects) {
+    out << records::JsonLine(object) << '\n';
+  }
+}
+
 }  // namespace
 
 int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& err) {
@@ -198,6 +387,12 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
   }
   if (options.excel && !options.csv) {
     return usage("--excel goes with --csv");
+  }
+  if (options.by && *options.by != "socket" && *options.by != "day") {
+    return usage("--by " + Shown(*options.by) + ": give socket or day");
+  }
+  if (options.by && options.attention) {
+    return usage("give --by or --attention, not both");
   }
   ::tzset();  // TZ as it is now, for SinceTime and FormatLocal
   records::HistoryFilter filter;
@@ -228,14 +423,49 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
     } else if (!options.csv && !options.json) {
       err << "brintel-cli history: no records yet: " << Shown(path.string()) << " does not exist\n";
     }
-    if (options.csv) {
+    const bool bySocket = options.by == "socket";
+    if (options.by) {
+      const auto groups =
+          bySocket ? records::GroupBySocket(units) : records::GroupByDay(units, options.utc);
+      const char* key = bySocket ? "port" : "day";
+      std::vector<nlohmann::ordered_json> rows;
+      for (const records::UnitGroup& group : groups) {
+        rows.push_back(GroupJson(group, key));
+      }
+      if (options.csv) {
+        WriteCsv(GroupJson({}, key), rows, options.excel, out);
+      } else if (options.json) {
+        WriteObjects(rows, out);
+      } else {
+        std::ostringstream table;
+        WriteGroupsPlain(groups, bySocket, table);
+        WriteCut(table.str(), ColumnsOf(options), out);
+      }
+    } else if (options.attention) {
+      const auto last = records::LastUnitsNotCompleted(units);
+      std::vector<nlohmann::ordered_json> rows;
+      for (const UnitRecord& unit : last) {
+        rows.push_back(AttentionJson(unit));
+      }
+      if (options.csv) {
+        WriteCsv(AttentionJson({}), rows, options.excel, out);
+      } else if (options.json) {
+        WriteObjects(rows, out);
+      } else {
+        std::ostringstream table;
+        WriteAttentionPlain(last, options.utc, table);
+        WriteCut(table.str(), ColumnsOf(options), out);
+      }
+    } else if (options.csv) {
       WriteCsv(units, options.excel, out);
     } else if (options.json) {
       for (const UnitRecord& unit : units) {
         out << records::JsonLine(records::UnitJson(unit)) << '\n';
       }
     } else {
-      WritePlain(units, options.utc, out);
+      std::ostringstream table;
+      WritePlain(units, options.utc, table);
+      WriteCut(table.str(), ColumnsOf(options), out);
     }
     out.flush();
     return EXIT_COMPLETED;

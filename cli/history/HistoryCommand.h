@@ -7,19 +7,25 @@
 namespace brintel::cli {
 
 // brintel-cli history [--db FILE] [--since DATE] [--device ID] [--utc]
-//                     [--csv [--excel] | --json]
+//                     [--by socket|day | --attention] [--csv [--excel] | --json]
 struct HistoryOptions {
   std::string db{};  // empty: the default history file
   std::optional<std::string> since{}, device{};
   bool csv = false, json = false;
-  bool utc = false;    // the table's times in UTC instead of local time
+  bool utc = false;    // the table's times (and --by day's days) in UTC instead of local time
   bool excel = false;  // a byte-order mark before the CSV
+  std::optional<std::string> by{};  // "socket" or "day": one row per port or per day
+  bool attention = false;           // the displays whose last unit did not complete
+  // The widest line of the table: nullopt the terminal's when stdout is one
+  // (else no limit), 0 no limit.
+  std::optional<int> columns{};
 };
 
 // Prints the station's records, newest first: readable lines in local time
 // and a summary, or CSV (RFC 4180), or one JSON object a line, both with the
-// times as stored (UTC). The file is only read. 0; 1 with the reason on err
-// when the file cannot be read; 2 with one line on err for a usage error (a
+// times as stored (UTC); or, with `by` or `attention`, their groups or the
+// displays to look at, the filters applied first. The file is only read. 0; 1 with the reason on
+// err when the file cannot be read; 2 with one line on err for a usage error (a
 // --db that does not exist, a bad --since or --device). The default file
 // not made yet holds no records.
 int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& err);

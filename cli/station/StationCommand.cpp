@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "cli/station/PosixChannelParts.h"
 #include "cli/station/RecordsListener.h"
 #include "cli/station/StationView.h"
+#include "cli/terminal/Signals.h"
 #include "cli/terminal/TerminalSize.h"
 #include "device/posix/PosixSerialPort.h"
 #include "records/UnitJson.h"
@@ -115,8 +117,11 @@ std::optional<int> CheckPorts(StationOptions& options, std::ostream& err) {
     options.ports.insert(options.ports.end(), found.begin(), found.end());
   }
   if (options.ports.empty()) {
-    err << "brintel-cli station: no port; give --port for each adapter (or "
-           "--ports-from-by-path)\n";
+    err << (options.portsFromByPath
+                ? "brintel-cli station: no adapter under /dev/serial/by-path; plug one in, or "
+                  "give --port\n"
+                : "brintel-cli station: no port; give --port for each adapter (or "
+                  "--ports-from-by-path)\n");
     return EXIT_USAGE;
   }
   if (const std::optional<std::string> why = SharedPort(options.ports)) {
@@ -192,8 +197,12 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   if (options.json) {
     json.emplace(out);
   }
+  const bool terminal = !options.json && isatty(STDOUT_FILENO) != 0;
   StationView view(options.json ? err : out, options.ports,
-                   !options.json && isatty(STDOUT_FILENO) != 0, TerminalWidth(STDOUT_FILENO));
+                   {.terminal = terminal,
+                    .width = TerminalWidth(STDOUT_FILENO),
+                    .colour = terminal && std::getenv("NO_COLOR") == nullptr});
+  CatchResizes();
   std::mutex eventMutex;
   std::atomic<int> ended{0};
   std::atomic<int> completed{0};
@@ -236,8 +245,13 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
     });
   }
 
-  const StationEnd end = Supervise(stop, windingDown, interrupted, options.units, ended, running,
-                                   [&] { return (json && json->failed()) || view.failed(); });
+  const StationEnd end =
+      Supervise(stop, windingDown, interrupted, options.units, ended, running, [&] {
+        if (TakeResize()) {
+          view.Resize(TerminalWidth(STDOUT_FILENO));
+        }
+        return (json && json->failed()) || view.failed();
+      });
   for (std::thread& thread : threads) {
     thread.join();
   }

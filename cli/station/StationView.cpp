@@ -1,10 +1,12 @@
 #include "cli/station/StationView.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
 #include "cli/terminal/TerminalText.h"
 #include "device/SendBlock.h"
+#include "engine/Messages.h"
 #include "records/Timestamps.h"
 
 namespace brintel::cli {
@@ -14,29 +16,112 @@ using run::RunEvent;
 using run::UnitOutcome;
 
 constexpr int kBarWidth = 20;
+constexpr int kMinBarWidth = 8;
+constexpr std::size_t kMostSocketColumns = 20;
 
 // By-path names are long and alike up to their end: the end tells the hub's
 // sockets apart.
 std::string ShortPort(const std::string& port) {
-  constexpr std::size_t kMost = 20;
   const std::string name = port.substr(port.find_last_of('/') + 1);
-  return name.size() <= kMost ? name : "~" + name.substr(name.size() - (kMost - 1));
+  return name.size() <= kMostSocketColumns
+             ? name
+             : "~" + name.substr(name.size() - (kMostSocketColumns - 1));
+}
+
+std::string Padded(std::string text, std::size_t columns) {
+  const auto shown = static_cast<std::size_t>(TerminalColumns(text));
+  if (shown < columns) {
+    text.append(columns - shown, ' ');
+  }
+  return text;
+}
+
+std::string MinutesSeconds(double seconds) {
+  const auto whole = static_cast<long long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+  return text;
+}
+
+// How a unit that did not complete ended, in words for the bench.
+const char* Failure(UnitOutcome outcome) {
+  switch (outcome) {
+    case UnitOutcome::kListRefused:
+      return "no program list";
+    case UnitOutcome::kPackageRefused:
+      return "no usable package";
+    case UnitOutcome::kServerError:
+      return "the server did not answer";
+    case UnitOutcome::kOtherDevice:
+      return "the package is for another display";
+    case UnitOutcome::kOtherDisplay:
+      return "another display answered";
+    case UnitOutcome::kProgramNotOffered:
+      return "the program is not offered";
+    case UnitOutcome::kPortLost:
+      return "unplugged mid-transfer";
+    case UnitOutcome::kDisplaySilent:
+      return "the display stopped answering";
+    case UnitOutcome::kStopped:
+      return "stopped";
+    case UnitOutcome::kCompleted:
+      break;
+  }
+  return "not completed";
+}
+
+// What the operator does now, from the run's status: the texts that speak of
+// the window are not shown.
+std::string StateOf(const std::string& status) {
+  if (status == messages::kSearching) {
+    return "searching";
+  }
+  if (status.find(messages::kFound) != std::string::npos) {
+    return "found";
+  }
+  if (status.starts_with(messages::kGettingList)) {
+    return "getting the program list";
+  }
+  if (status.starts_with(messages::kGetting)) {
+    return "getting the program";
+  }
+  if (status == messages::kStopMidwayHint ||
+      status.find(messages::kTransferring) != std::string::npos) {
+    return "transferring";
+  }
+  return ShownText(status, 60);
+}
+
+// The message boxes as cues: the designed wording where it fits the bench.
+std::string CueOf(const std::string& text, const std::string& caption) {
+  if (text == messages::kUnplug) {
+    return std::string("unplug: ") + messages::kUnplug;
+  }
+  if (text == messages::kPlugIn) {
+    return "plug in: 请将行车显示器插到电脑USB口";
+  }
+  return "[" + caption + "] " + ShownText(text, 60);
 }
 
 }  // namespace
 
-StationView::StationView(std::ostream& out, std::vector<std::string> ports, bool terminal,
-                         int width)
-    : out_(out), terminal_(terminal), width_(width) {
+StationView::StationView(std::ostream& out, std::vector<std::string> ports, Settings settings)
+    : out_(out), settings_(settings), width_(settings.width) {
   for (std::string& port : ports) {
-    channels_.push_back({std::move(port), {}, {}, {}});
+    Channel channel;
+    channel.socket = ShortPort(port);
+    channel.port = std::move(port);
+    channel.state = "searching";
+    socketWidth_ =
+        std::max(socketWidth_, static_cast<std::size_t>(TerminalColumns(channel.socket)));
+    channels_.push_back(std::move(channel));
   }
 }
 
 void StationView::operator()(const run::RunEvent& event) {
   std::lock_guard lock(mutex_);
   Apply(event);
-  if (terminal_) {
+  if (settings_.terminal) {
     Redraw();
   } else {
     PrintEvent(event);
@@ -46,37 +131,78 @@ void StationView::operator()(const run::RunEvent& event) {
   }
 }
 
+void StationView::Resize(int width) {
+  std::lock_guard lock(mutex_);
+  width_ = width;
+  if (settings_.terminal && drawn_) {
+    out_ << "\033[" << channels_.size() + 1 << "A\033[J";  // the old frame may have wrapped
+    drawn_ = false;
+    Redraw();
+  }
+}
+
 void StationView::Apply(const RunEvent& event) {
   if (event.channel < 1 || event.channel > static_cast<int>(channels_.size())) {
     return;
   }
   Channel& channel = channels_[static_cast<std::size_t>(event.channel - 1)];
+  // How the last unit ended stays until the next one begins.
+  const auto show = [&channel](std::string state, Tone tone) {
+    if (!channel.ended) {
+      channel.state = std::move(state);
+      channel.tone = tone;
+    }
+  };
   switch (event.kind) {
     case RunEvent::Kind::kStatus:
-    case RunEvent::Kind::kNote:
       if (!event.text.empty()) {
-        channel.text = ShownText(event.text, 400);
+        const std::string state = StateOf(event.text);
+        show(state, state == "searching" ? Tone::kWaiting : Tone::kPlain);
       }
       break;
+    case RunEvent::Kind::kNote:
+      show(ShownText(event.text, 200), Tone::kWaiting);
+      break;
     case RunEvent::Kind::kMessage:
-      channel.text = "[" + event.caption + "] " + event.text;
+      if (event.text != messages::kCompleted && event.text != messages::kStopMidwayHint) {
+        show(CueOf(event.text, event.caption),
+             event.caption == messages::kCaptionError ? Tone::kFailed : Tone::kWaiting);
+      }
+      break;
+    case RunEvent::Kind::kRequestFailed:
+      show("request failed: " + ShownText(event.detail, 200), Tone::kFailed);
       break;
     case RunEvent::Kind::kProgress:
       channel.progress.Accepted(event.blocks, std::chrono::steady_clock::now());
-      break;
-    case RunEvent::Kind::kRequestFailed:
-      channel.text = "request failed: " + ShownText(event.detail, 400);
+      show("transferring", Tone::kPlain);
       break;
     case RunEvent::Kind::kUnitStarted:
       channel.deviceId = event.deviceId;
       channel.progress = {};
+      channel.ended = false;
+      channel.startedAt = std::chrono::steady_clock::now();
+      show("found", Tone::kPlain);
       break;
     case RunEvent::Kind::kUnitEnded:
-      ++(event.outcome == UnitOutcome::kCompleted ? completed_ : failed_);
-      channel.text = run::OutcomeName(event.outcome);
+      if (event.outcome == UnitOutcome::kCompleted) {
+        ++completed_;
+        show("done " + MinutesSeconds(event.seconds) + ": unplug, set the jumper as pictures " +
+                 channel.pictures + " show",
+             Tone::kDone);
+      } else {
+        ++failed_;
+        show(std::string("FAILED: ") + Failure(event.outcome) +
+                 " - unplug, wait 10 s, plug in again",
+             Tone::kFailed);
+      }
+      channel.ended = true;
+      channel.progress = {};
+      break;
+    case RunEvent::Kind::kPictures:
+      channel.pictures =
+          std::to_string(event.leftPicture) + " and " + std::to_string(event.rightPicture);
       break;
     case RunEvent::Kind::kTitle:
-    case RunEvent::Kind::kPictures:
       break;
   }
 }
@@ -131,27 +257,66 @@ void StationView::Redraw() {
     text += "\033[" + std::to_string(channels_.size() + 1) + "A";
   }
   for (const Channel& channel : channels_) {
-    text += "\r\033[K" + Fit(ChannelLine(channel)) + "\n";
+    text += "\r\033[K" + ChannelLine(channel) + "\n";
   }
   text += "\r\033[K" + Fit(TotalsLine()) + "\n";
   out_ << text << std::flush;
   drawn_ = true;
 }
 
+std::string StationView::Coloured(const std::string& text, Tone tone) const {
+  if (!settings_.colour || tone == Tone::kPlain) {
+    return text;
+  }
+  const char* colour = tone == Tone::kDone     ? "\033[32m"
+                       : tone == Tone::kFailed ? "\033[31m"
+                                               : "\033[33m";
+  return colour + text + "\033[0m";
+}
+
+// "1  port0  1027262514131301  transferring  [####....]  42%  0:51 left": the
+// state comes before the bar and is the last to give way: the bar narrows
+// first, then goes with the time left, then the state is cut.
 std::string StationView::ChannelLine(const Channel& channel) const {
+  const int room = width_ > 1 ? width_ - 1 : 1 << 20;
+  const int number = static_cast<int>(&channel - channels_.data()) + 1;
+  std::string head = std::to_string(number) + "  " + Padded(channel.socket, socketWidth_) + "  " +
+                     Padded(channel.deviceId.empty() ? "-" : channel.deviceId, 16) + "  ";
   const int blocks = channel.progress.blocks();
-  return ShortPort(channel.port) + " " + (channel.deviceId.empty() ? "-" : channel.deviceId) +
-         " [" + ProgressBar(blocks, kBarWidth) + "] " + std::to_string(blocks * 100 / BLOCK_COUNT) +
-         "%" + channel.progress.LeftText() + "  " + channel.text;
+  std::string percent;
+  if (blocks > 0) {
+    percent = std::to_string(blocks * 100 / BLOCK_COUNT) + "%" + channel.progress.LeftText();
+  }
+  const int fixed = TerminalColumns(head) + TerminalColumns(channel.state);
+  std::string tail;
+  if (blocks > 0) {
+    const int spare = room - fixed - 2 - 3 - TerminalColumns(percent);  // "  [" "] "
+    const int bar = std::min(kBarWidth, spare);
+    if (bar >= kMinBarWidth) {
+      tail = "  [";
+      tail += ProgressBar(blocks, bar);
+      tail += "] ";
+      tail += percent;
+    } else if (room - fixed - 2 >= TerminalColumns(percent)) {
+      tail = "  ";
+      tail += percent;
+    }
+  }
+  const int stateRoom = std::max(room - TerminalColumns(head) - TerminalColumns(tail), 1);
+  const std::string state = CutToColumns(channel.state, stateRoom);
+  if (TerminalColumns(head) >= room) {
+    return CutToColumns(head, room);
+  }
+  return head + Coloured(state, channel.tone) + tail;
 }
 
 std::string StationView::TotalsLine() const {
   const double hours =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count() / 3600;
   char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f", hours > 0 ? (completed_ + failed_) / hours : 0.0);
+  std::snprintf(rate, sizeof rate, "%.1f", hours > 0 ? completed_ / hours : 0.0);
   return "units: " + std::to_string(completed_) + " completed, " + std::to_string(failed_) +
-         " failed, " + rate + " per hour";
+         " failed, " + rate + " completed per hour";
 }
 
 std::string StationView::Fit(std::string line) const {
@@ -160,7 +325,7 @@ std::string StationView::Fit(std::string line) const {
 
 void StationView::Finish() {
   std::lock_guard lock(mutex_);
-  if (terminal_ && !drawn_) {
+  if (settings_.terminal && !drawn_) {
     Redraw();
   }
   out_ << std::flush;

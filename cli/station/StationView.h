@@ -13,24 +13,39 @@
 namespace brintel::cli {
 
 // What a person at the bench sees. On a terminal: one redrawn line per
-// channel (port, identity, bar, percent, time left, the latest prompt) and a
-// totals line; otherwise one line per event. Safe to call from several
-// channels' threads.
+// channel (number, socket, display, what to do now, bar, percent, time left)
+// and a totals line; otherwise one line per event. The state a unit ended in
+// stays until the next unit begins. Safe to call from several channels'
+// threads.
 class StationView {
  public:
-  StationView(std::ostream& out, std::vector<std::string> ports, bool terminal, int width);
+  struct Settings {
+    bool terminal = false;
+    int width = 80;
+    bool colour = false;  // a terminal that takes colours, and no NO_COLOR
+  };
+
+  StationView(std::ostream& out, std::vector<std::string> ports, Settings settings);
   void operator()(const run::RunEvent& event);
+  // The terminal has this many columns now: drawn again to fit.
+  void Resize(int width);
   // Leaves the cursor below the view.
   void Finish();
   // The view could not be written (a pipe its reader closed).
   bool failed() const { return unwritable_; }
 
  private:
+  enum class Tone { kPlain, kWaiting, kDone, kFailed };
   struct Channel {
     std::string port;
+    std::string socket;  // the short label
     std::string deviceId;
-    std::string text;  // the latest prompt, status or note
+    std::string state;  // what to do now, or how the last unit ended
+    Tone tone = Tone::kWaiting;
+    bool ended = false;    // the state is the last unit's end: it stays
+    std::string pictures;  // the unit's instruction pictures, "139 and 140"
     BlockEstimate progress;
+    std::chrono::steady_clock::time_point startedAt{};
   };
 
   void Apply(const run::RunEvent& event);
@@ -40,9 +55,12 @@ class StationView {
   std::string TotalsLine() const;
   std::string Fit(std::string line) const;
 
+  std::string Coloured(const std::string& text, Tone tone) const;
+
   std::ostream& out_;
-  const bool terminal_;
-  const int width_;
+  const Settings settings_;
+  int width_;
+  std::size_t socketWidth_ = 0;
   mutable std::mutex mutex_;
   std::vector<Channel> channels_;
   int completed_ = 0;

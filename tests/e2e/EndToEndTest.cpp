@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -39,7 +40,7 @@ const std::string kLostMidway = std::string("[Error] ") + messages::kStopMidwayH
 const std::string kAdviceNote = std::string("brintel-cli: ") + messages::kStopMidwayHint;
 
 std::string LastLine(std::string text) {
-  while (!text.empty() && text.back() == '\n') {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
     text.pop_back();
   }
   return text.substr(text.rfind('\n') + 1);  // npos + 1 is 0: a single line
@@ -50,13 +51,16 @@ struct Result {
   std::string out;
   std::string err;
 
-  // The message boxes, in the order they were shown.
+  // The message boxes: those on stdout, then the errors on stderr (in every
+  // run here no other box follows an error).
   Lines Messages() const {
     Lines shown;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-      if (line.rfind('[', 0) == 0) {
-        shown.push_back(line);
+    for (const std::string* stream : {&out, &err}) {
+      std::istringstream lines(*stream);
+      for (std::string line; std::getline(lines, line);) {
+        if (line.rfind('[', 0) == 0) {
+          shown.push_back(line);
+        }
       }
     }
     return shown;
@@ -298,7 +302,7 @@ TEST_F(EndToEnd, DisplayUnpluggedMidTransferEndsTheRunAndARunAfterThePowerCycleC
   const Result lost = Run({"--yes", "--program", "City & Highway", "--search-timeout", "5"});
   EXPECT_EQ(lost.status, 1) << lost.out << lost.err;
   EXPECT_EQ(lost.Messages(), (Lines{kUnplug, kPlugIn, kLostMidway}));
-  EXPECT_EQ(LastLine(lost.out), kLostMidway);
+  EXPECT_EQ(LastLine(lost.err), "not completed: the display was unplugged mid-transfer");
   EXPECT_FALSE(display->Complete());
 
   for (int i = 0; i < 100 && !display->Plugged(); ++i) {
@@ -318,12 +322,14 @@ TEST_F(EndToEnd, IdentifiedDisplayThatFallsSilentIsGivenUpAfterTheSilenceTimeout
   Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
                   "--program", "Standard", "--silence-timeout", "3"});
   ASSERT_TRUE(cli.ReadUntil(
-      [](const std::string& out) { return out.find("progress 5/70") != std::string::npos; }, 30s));
+      [this](const std::string&) { return display->Counters().blocksAccepted >= 5; }, 30s));
   const auto silentFrom = std::chrono::steady_clock::now();
   EXPECT_EQ(cli.Wait(10s), 1) << cli.out() << cli.err();
   EXPECT_LT(std::chrono::steady_clock::now() - silentFrom, 4s);
   EXPECT_NE(cli.err().find("the display has not answered for 3 s"), std::string::npos) << cli.err();
-  EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
+  EXPECT_NE(cli.err().find(kAdviceNote + "\nnot completed: the display stopped answering\n"),
+            std::string::npos)
+      << cli.err();
   EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
   EXPECT_EQ(display->Counters().blocksAccepted, 5u);
 }
@@ -336,12 +342,12 @@ TEST_F(EndToEnd, ADisplayThatBabblesAfterIdentifyingIsGivenUpAtTheSilenceLimit) 
   Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
                   "--program", "Standard", "--silence-timeout", "2"});
   ASSERT_TRUE(cli.ReadUntil(
-      [](const std::string& out) { return out.find("progress 3/70") != std::string::npos; }, 30s));
+      [this](const std::string&) { return display->Counters().blocksAccepted >= 3; }, 30s));
   const auto babblingFrom = std::chrono::steady_clock::now();
   EXPECT_EQ(cli.Wait(10s), 1) << cli.out() << cli.err();
   EXPECT_LT(std::chrono::steady_clock::now() - babblingFrom, 3s);
   EXPECT_NE(cli.err().find("the display has not answered for 2 s"), std::string::npos) << cli.err();
-  EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
+  EXPECT_NE(cli.err().find(kAdviceNote + "\nnot completed:"), std::string::npos) << cli.err();
   EXPECT_EQ(display->Counters().blocksAccepted, 3u);
 }
 
@@ -395,7 +401,8 @@ TEST_F(EndToEnd, UsageAndRefusals) {
   StartServer();
   {
     SilentPort nobody;
-    std::vector<std::string> argv = {BRINTEL_CLI, "--port", nobody.path, "--search-timeout", "1"};
+    std::vector<std::string> argv = {BRINTEL_CLI,        "--port", nobody.path,
+                                     "--search-timeout", "1",      "--list"};
     Subprocess cli(argv);
     EXPECT_EQ(cli.Wait(20s), 1);
     EXPECT_NE(cli.err().find("no display found within 1 s"), std::string::npos);
@@ -406,8 +413,30 @@ TEST_F(EndToEnd, UsageAndRefusals) {
   EXPECT_NE(unknown.err.find("holds no \"Sport\""), std::string::npos) << unknown.err;
   EXPECT_NE(unknown.err.find("直達"), std::string::npos);
 
+  // Usage errors are found before the search: no probe, no request.
+  const sim::DisplayCounters probedBefore = display->Counters();
+  const std::size_t requestsBefore = server->Requests().size();
   const Result noTerminal = Run({});
   EXPECT_EQ(noTerminal.status, 2) << noTerminal.err;
+  EXPECT_NE(noTerminal.err.find("give --program NAME, --yes or --list"), std::string::npos)
+      << noTerminal.err;
+  for (const char* bad : {"http://127.0.0.1:8080", "127.0.0.1/programs", "127.0.0.1:0", "a:b:c"}) {
+    const Result scheme = Run({"--yes", "--server", bad});
+    EXPECT_EQ(scheme.status, 2) << bad;
+    EXPECT_EQ(scheme.err.rfind("brintel-cli: --server: must be HOST or HOST:PORT", 0), 0u)
+        << scheme.err;
+  }
+  EXPECT_EQ(display->Counters().probesSeen, probedBefore.probesSeen);
+  EXPECT_EQ(server->Requests().size(), requestsBefore);
+  const Result typo = Run({"--yes", "--progrm", "Standard"});
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_EQ(typo.err.rfind("brintel-cli: ", 0), 0u) << typo.err;
+  EXPECT_NE(typo.err.find("did you mean --program?"), std::string::npos) << typo.err;
+  const Result help = Run({"--help"}, false);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--port NAME"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find("NAME:"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find("SECONDS:"), std::string::npos) << help.out;
   for (const char* seconds : {"-1", "0", "nan", "inf", "1e10", "5x"}) {
     const Result bad = Run({"--list", "--search-timeout", seconds});
     EXPECT_EQ(bad.status, 2) << seconds;
@@ -450,21 +479,23 @@ TEST_F(EndToEnd, InterruptIsStop) {
   Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
                   "--program", "Standard"});
   ASSERT_TRUE(cli.ReadUntil(
-      [](const std::string& out) { return out.find("transferring... 4%") != std::string::npos; },
+      [](const std::string& out) { return out.find("transferring... 10%") != std::string::npos; },
       30s));
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(10s), 130);
   EXPECT_EQ(cli.out().find(kCompleted), std::string::npos);
-  EXPECT_EQ(LastLine(cli.err()), kAdviceNote);
+  EXPECT_NE(cli.err().find(kAdviceNote + "\nnot completed: stopped (Ctrl-C)\n"), std::string::npos)
+      << cli.err();
   EXPECT_FALSE(display->Complete());
 
   Subprocess terminated({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(),
                          "--yes", "--program", "Standard"});
   ASSERT_TRUE(terminated.ReadUntil(
-      [](const std::string& out) { return out.find("transferring... 1%") != std::string::npos; },
+      [](const std::string& out) { return out.find("transferring... 10%") != std::string::npos; },
       30s));
   terminated.Signal(SIGTERM);
   EXPECT_EQ(terminated.Wait(10s), 143);
+  EXPECT_EQ(LastLine(terminated.err()), "not completed: terminated (SIGTERM)");
 }
 
 // Answers the prompt on screen with Enter until `next` shows: a line typed the
@@ -510,13 +541,87 @@ TEST_F(EndToEnd, TheMenuReadsStrictlyAndAPromptCanBeInterrupted) {
     EXPECT_EQ(cli.Wait(20s), 1) << cli.out();
     EXPECT_NE(cli.out().find("no program chosen"), std::string::npos) << cli.out();
   }
+  // Ctrl-C at the first prompt, which the list request follows in the same
+  // tick, and at the menu: nothing more is asked of the server.
+  const std::string stopped =
+      "not completed: stopped (Ctrl-C) at a prompt; nothing more was fetched or written";
+  server->ClearRequests();
   {
     Subprocess cli(argv, Subprocess::Terminal{.input = true});
     ASSERT_TRUE(cli.ReadUntil(sees("Press Enter"), 20s)) << cli.out();
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(20s), 130) << cli.out();
+    EXPECT_TRUE(server->Requests().empty()) << "no list fetched";
+    EXPECT_EQ(LastLine(cli.out()), stopped) << cli.out();
+    EXPECT_EQ(cli.out().find("[Error]"), std::string::npos) << cli.out();
+  }
+  {
+    Subprocess cli(argv, Subprocess::Terminal{.input = true});
+    ASSERT_TRUE(cli.ReadUntil(sees("Press Enter"), 20s)) << cli.out();
+    ASSERT_TRUE(EnterUntil(cli, "or q to cancel")) << cli.out();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(20s), 130) << cli.out();
+    EXPECT_EQ(server->Requests().size(), 1u) << "the list only";
+    EXPECT_EQ(LastLine(cli.out()), stopped) << cli.out();
   }
   EXPECT_EQ(display->Counters().blocksReceived, 0u);
+}
+
+// The run ends with one line that says how it ended: on stdout when it
+// completed, on stderr with the errors when not. Off a terminal the transfer
+// takes a line a tenth; --quiet leaves the messages and that line.
+TEST_F(EndToEnd, TheRunEndsWithOneLastLine) {
+  StartDisplay();
+  StartServer();
+  const Result r = Run({"--yes", "--program", "标准版"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ExpectProgramWritten(kStandardGbk);
+  EXPECT_TRUE(std::regex_match(
+      LastLine(r.out),
+      std::regex("upgrade complete: display 1027262514131211, program 标准版, [0-9]+:[0-5][0-9]")))
+      << r.out;
+  Lines transfer;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("/70") != std::string::npos) {
+      transfer.push_back(line);
+    }
+  }
+  ASSERT_EQ(transfer.size(), 10u) << r.out;
+  EXPECT_NE(transfer.front().find("transferring... 10%"), std::string::npos) << transfer.front();
+  EXPECT_NE(transfer.back().find("transferring... 100%"), std::string::npos) << transfer.back();
+  EXPECT_EQ(r.err, "");
+
+  const Result quiet = Run({"-y", "-q", "--program", "Standard"});
+  ASSERT_EQ(quiet.status, 0) << quiet.out << quiet.err;
+  EXPECT_EQ(quiet.out.substr(0, quiet.out.rfind("upgrade complete: ")),
+            kUnplug + "\n" + kPlugIn + "\n" + kCompleted + "\n");
+
+  server.reset();
+  StartServer({"list:drop-connection"});
+  const Result failed = Run({"--yes"});
+  EXPECT_EQ(failed.status, 1) << failed.out << failed.err;
+  EXPECT_EQ(failed.out.find("[Error]"), std::string::npos) << failed.out;
+  EXPECT_EQ(failed.out.find("not completed"), std::string::npos) << failed.out;
+  EXPECT_NE(failed.err.find(kProgramError + "\n" + kFail + "\nbrintel-cli: "), std::string::npos)
+      << failed.err;
+  EXPECT_EQ(LastLine(failed.err), "not completed: the program list could not be fetched");
+}
+
+// At a terminal the completion is the last thing drawn before the last line:
+// no progress line comes back after it.
+TEST_F(EndToEnd, NothingOfTheTransferIsDrawnAfterTheCompletion) {
+  StartDisplay();
+  StartServer();
+  Subprocess cli({BRINTEL_CLI, "--port", display->PortPath(), "--server", ServerAddress(), "--yes",
+                  "--program", "标准版"},
+                 Subprocess::Terminal{.columns = 80});
+  ASSERT_EQ(cli.Wait(60s), 0) << cli.out();
+  const std::size_t completed = cli.out().find(kCompleted);
+  ASSERT_NE(completed, std::string::npos) << cli.out();
+  const std::string after = cli.out().substr(completed + kCompleted.size());
+  EXPECT_EQ(after.find("/70"), std::string::npos) << after;
+  EXPECT_EQ(LastLine(after).rfind("upgrade complete: display 1027262514131211", 0), 0u) << after;
 }
 
 // An Enter typed while the blocks went out is no answer to the completion.

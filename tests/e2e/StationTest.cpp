@@ -71,12 +71,13 @@ class Station : public ::testing::Test {
   }
   // A bench on socket `name` with these units, one after another.
   sim::DisplayBench& Bench(const std::string& name, std::vector<sim::BenchUnit> units,
-                           std::chrono::milliseconds stay = 2500ms, unsigned baud = 0) {
+                           std::chrono::milliseconds stay = 2500ms, unsigned baud = 0,
+                           std::chrono::milliseconds gap = 300ms) {
     sim::BenchOptions options;
     options.linkPath = (dir / name).string();
     options.units = std::move(units);
     options.stayAfterCompletion = stay;
-    options.gap = 300ms;
+    options.gap = gap;
     options.leaveAfter = baud != 0 ? 60000ms : 8000ms;
     options.baud = baud;
     benches.push_back(std::make_unique<sim::DisplayBench>(options));
@@ -353,6 +354,14 @@ TEST_F(Station, ASingleRunWithJsonEndsWithItsUnit) {
   ExpectWrittenOnce(benches[0]->Results().at(0), Expected(kStandardGbk));
 }
 
+// Colours off: what the terminal shows as text.
+std::string Plain(std::string line) {
+  for (std::size_t at; (at = line.find("\033[")) != std::string::npos;) {
+    line.erase(at, line.find('m', at) - at + 1);
+  }
+  return line;
+}
+
 // On an 80-column terminal each channel keeps one line, redrawn in place and
 // never wrapped (the Chinese prompts take two columns a character).
 TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
@@ -364,14 +373,65 @@ TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
   EXPECT_NE(screen.find("\033[3A"), std::string::npos) << "two channels and the totals redrawn";
   std::vector<std::string> drawn;
   for (const RedrawnLine& line : RedrawnLines(screen)) {
-    drawn.push_back(line.text);
-    EXPECT_LT(ColumnsOnTerminal(line.text), 80) << line.text;
+    drawn.push_back(Plain(line.text));
+    EXPECT_LT(ColumnsOnTerminal(drawn.back()), 80) << line.text;
   }
   ASSERT_GE(drawn.size(), 3u);
   const std::vector<std::string> last(drawn.end() - 3, drawn.end());
-  EXPECT_EQ(last[0].rfind("a 1027262514131211 [####################] 100%", 0), 0u) << last[0];
-  EXPECT_EQ(last[1].rfind("b 2027262514131211 [####################] 100%", 0), 0u) << last[1];
+  EXPECT_EQ(last[0].rfind("1  a  1027262514131211  done 0:0", 0), 0u) << last[0];
+  EXPECT_EQ(last[1].rfind("2  b  2027262514131211  done 0:0", 0), 0u) << last[1];
   EXPECT_EQ(last[2].rfind("units: 2 completed, 0 failed, ", 0), 0u) << last[2];
+}
+
+// Four sockets named as /dev/serial/by-path names them, at 100 columns: the
+// state of every channel shows on every frame, a failure stays on screen
+// until that socket's next unit, and a narrower terminal gets narrower lines.
+TEST_F(Station, EveryChannelsStateShowsAndAFailureStaysUntilTheNextUnit) {
+  std::vector<std::string> sockets;
+  for (int i = 1; i <= 4; ++i) {
+    sockets.push_back("pci-0000:00:14.0-usb-0:1." + std::to_string(i) + ":1.0-port0");
+  }
+  Bench(sockets[0], {Unit("1027262514131211", {"unplug-after:5"}), Unit("1027262514131212")},
+        2500ms, 0, 6000ms);
+  for (int i = 1; i < 4; ++i) {
+    Bench(sockets[static_cast<std::size_t>(i)], {Unit(std::to_string(i + 1) + "027262514131211")});
+  }
+  Subprocess station(Command(sockets, 5), Subprocess::Terminal{.columns = 100});
+  ASSERT_TRUE(station.ReadUntil(
+      [](const std::string& out) { return out.find("FAILED") != std::string::npos; }, 30s));
+  const std::size_t failedAt = station.out().find("FAILED");
+  station.ReadUntil([](const std::string&) { return false; }, 5s);  // 5 s, read as drawn
+  const std::size_t beforeResize = station.out().size();
+  station.Resize(60);
+  ASSERT_EQ(station.Wait(60s), 1) << station.out();  // one of the five failed
+
+  const std::string& screen = station.out();
+  // The view clears the old frame (it may have wrapped) and draws anew.
+  const std::size_t resizedAt = screen.find("\033[J", beforeResize);
+  ASSERT_NE(resizedAt, std::string::npos) << "redrawn after the resize";
+  EXPECT_NE(screen.find("\033[31mFAILED"), std::string::npos) << "red on a terminal";
+  bool secondUnitSeen = false;
+  for (const RedrawnLine& drawn : RedrawnLines(screen)) {
+    const std::string line = Plain(drawn.text);
+    const int limit = drawn.at >= resizedAt ? 60 : 100;
+    EXPECT_LT(ColumnsOnTerminal(line), limit) << line;
+    if (line.starts_with("units:")) {
+      continue;
+    }
+    // number, socket, display, then the state: never cut away.
+    std::istringstream fields(line);
+    std::string number, socket, display, state;
+    fields >> number >> socket >> display >> state;
+    EXPECT_FALSE(state.empty()) << line;
+    EXPECT_EQ(socket.find("/"), std::string::npos) << "a short label: " << line;
+    if (number == "1" && drawn.at > failedAt) {
+      secondUnitSeen = secondUnitSeen || display == "1027262514131212";
+      if (!secondUnitSeen) {
+        EXPECT_EQ(state, "FAILED:") << "until the next unit: " << line;
+      }
+    }
+  }
+  EXPECT_TRUE(secondUnitSeen);
 }
 
 // Another program's hold on the records: a connection with the write lock.

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/history/HistoryCommand.h"
+#include "cli/terminal/TerminalText.h"
 #include "records/UnitRecords.h"
 #include "tests/records/RecordsTestSupport.h"
 
@@ -176,11 +177,13 @@ class HistoryCommandTest : public ::testing::Test {
     unit.counts.wrongEchoes = minute;
     return Write(unit);
   }
-  // History of the test's file unless another is given; out and err afresh.
+  // History of the test's file unless another is given, its lines never
+  // cut unless told; out and err afresh.
   int Run(HistoryOptions options = {}) {
     if (options.db.empty()) {
       options.db = file;
     }
+    options.columns = options.columns.value_or(0);
     out.str("");
     err.str("");
     return RunHistory(options, out, err);
@@ -255,7 +258,7 @@ TEST_F(HistoryCommandTest, FormulasAndControlCharactersComeOutInert) {
   ASSERT_EQ(Run(), 0) << err.str();
   const std::string table = out.str();
   EXPECT_EQ(table.find_first_of("\x1B\x7F\t\r"), std::string::npos) << table;
-  EXPECT_THAT(table, HasSubstr("+/dev/ttyUSB0\\x0D  device 1027262514131201  =1+1\\x1B[2J  "
+  EXPECT_THAT(table, HasSubstr("  ttyUSB0\\x0D  device 1027262514131201  =1+1\\x1B[2J  "
                                "-completed\\x7F"));
 }
 
@@ -290,7 +293,7 @@ TEST_F(HistoryCommandTest, PlainLinesNewestFirstThenTheSummary) {
   Add(5, "completed", "乙", 30);
   ASSERT_EQ(Run({.utc = true}), 0) << err.str();
   const std::string text = out.str();
-  EXPECT_THAT(text, HasSubstr("2026-12-09T10:05:00.000Z  ch 2  /dev/ttyUSB1  device "
+  EXPECT_THAT(text, HasSubstr("2026-12-09T10:05:00.000Z  ch 2  ttyUSB1  device "
                               "1027262514131205  乙  completed  blocks 70  resends 5  30.0 s\n"));
   EXPECT_LT(text.find("T10:05:00"), text.find("T10:03:00"));
   EXPECT_LT(text.find("T10:03:00"), text.find("T10:01:00"));
@@ -310,7 +313,7 @@ TEST_F(HistoryCommandTest, TheTableAndSinceAreInLocalTime) {
   }
   const ScopedEnv zone("TZ", "CST-8");  // Asia/Shanghai without the zone files
   ASSERT_EQ(Run(), 0) << err.str();
-  EXPECT_THAT(out.str(), HasSubstr("2026-12-09 00:00:00 +08:00  ch 1  /dev/ttyUSB0  device "
+  EXPECT_THAT(out.str(), HasSubstr("2026-12-09 00:00:00 +08:00  ch 1  ttyUSB0  device "
                                    "1027262514131202  -  completed"));
   EXPECT_THAT(out.str(), HasSubstr("2026-12-08 23:59:59 +08:00  ch 1"));
 
@@ -463,6 +466,204 @@ TEST_F(HistoryCommandTest, AUserWhoMayOnlyReadReadsTheRecords) {
   EXPECT_EQ(locked.status, 1) << locked.text;
   EXPECT_THAT(locked.text, HasSubstr(file + "-wal"));
   EXPECT_THAT(locked.text, HasSubstr("copy both files into a folder of yours"));
+}
+
+// Two sockets of a hub and a plain adapter over two days in Shanghai: D2
+// failed and later completed, D3 failed twice, D4 failed last, D6 is open.
+class ShopHistoryTest : public HistoryCommandTest {
+ protected:
+  static constexpr const char* kSocket12 =
+      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0";
+  static constexpr const char* kSocket13 =
+      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.3:1.0-port0";
+  static constexpr const char* kPlain = "/dev/ttyUSB7";
+  ScopedEnv zone{"TZ", "CST-8"};
+
+  void SetUp() override {
+    Shop(kSocket12, 1, "2026-12-08T01:00:00.000Z", 90, "completed");
+    Shop(kSocket13, 2, "2026-12-08T02:00:00.000Z", 5, "server-error").detail = "HTTP 500";
+    Shop(kSocket12, 3, "2026-12-08T15:59:59.000Z", 10, "port-lost");  // 23:59:59 local
+    Shop(kSocket13, 2, "2026-12-08T16:00:00.000Z", 60, "completed");  // local midnight
+    Shop(kPlain, 4, "2026-12-09T03:00:00.000Z", 20, "display-silent");
+    Shop(kSocket12, 5, "2026-12-09T04:00:00.000Z", 120, "completed");
+    Shop(kSocket13, 3, "2026-12-09T05:00:00.000Z", 7, "server-error").detail = "HTTP 503";
+    Shop(kPlain, 6, "2026-12-09T06:00:00.000Z", 0, "").program = "=SUM(A1)";
+    for (UnitRecord& unit : shop_) {
+      Write(unit);
+    }
+  }
+
+  std::vector<nlohmann::json> JsonLines(HistoryOptions options) {
+    options.json = true;
+    EXPECT_EQ(Run(options), 0) << err.str();
+    std::vector<nlohmann::json> lines;
+    std::istringstream text(out.str());
+    for (std::string line; std::getline(text, line);) {
+      lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+  }
+
+ private:
+  UnitRecord& Shop(const char* port, int display, const char* started, int seconds,
+                   const char* outcome) {
+    UnitRecord& unit =
+        shop_.emplace_back(records::test::UnitOn(port, Device(display), started, seconds, outcome));
+    unit.program = "甲";
+    return unit;
+  }
+  std::vector<UnitRecord> shop_;
+};
+
+TEST_F(ShopHistoryTest, BySocketCountsEachPortsUnits) {
+  ASSERT_EQ(Run({.by = "socket"}), 0) << err.str();
+  EXPECT_EQ(
+      out.str(),
+      "socket                units  failed  average  displays  outcomes\n"
+      "~usb-0:1.2:1.0-port0      3   33.3%  105.0 s         3  completed 2, port-lost 1\n"
+      "~usb-0:1.3:1.0-port0      3   66.7%   60.0 s         2  server-error 2, completed 1\n"
+      "ttyUSB7                   2  100.0%        -         2  running 1, display-silent 1\n");
+
+  ASSERT_EQ(Run({.csv = true, .by = "socket"}), 0) << err.str();
+  const std::string header =
+      "port,units,completed,list-refused,package-refused,other-device,other-display,"
+      "program-not-offered,server-error,port-lost,display-silent,stopped,interrupted,running,"
+      "other,failure_rate,average_completed_seconds,displays";
+  //                     units     refused    no   se pl ds st in ru ot
+  const Rows expected = {{kSocket12, "3", "2", "0", "0", "0", "0", "0", "0", "1", "0", "0", "0",
+                          "0", "0", "33.3", "105.0", "3"},
+                         {kSocket13, "3", "1", "0", "0", "0", "0", "0", "2", "0", "0", "0", "0",
+                          "0", "0", "66.7", "60.0", "2"},
+                         {kPlain, "2", "0", "0", "0", "0", "0", "0", "0", "0", "1", "0", "0", "1",
+                          "0", "100.0", "", "2"}};
+  EXPECT_TRUE(out.str().starts_with(header + "\r\n")) << out.str();
+  Rows rows = ParseCsv(out.str());
+  ASSERT_FALSE(rows.empty());
+  rows.erase(rows.begin());
+  EXPECT_EQ(rows, expected);
+
+  const auto json = JsonLines({.by = "socket"});
+  ASSERT_EQ(json.size(), 3u);
+  EXPECT_EQ(json[2], nlohmann::json::parse(
+                         R"({"port": "/dev/ttyUSB7", "units": 2, "completed": 0, "list-refused": 0,
+                         "package-refused": 0, "other-device": 0, "other-display": 0,
+                         "program-not-offered": 0, "server-error": 0, "port-lost": 0,
+                         "display-silent": 1, "stopped": 0, "interrupted": 0, "running": 1,
+                         "other": 0, "failure_rate": 100.0, "average_completed_seconds": null,
+                         "displays": 2})"));
+  EXPECT_EQ(json[0]["port"], kSocket12);
+  EXPECT_EQ(json[0]["average_completed_seconds"], 105.0);
+  EXPECT_EQ(json[1]["failure_rate"], 66.7);
+}
+
+// Days begin at local midnight: the unit at 23:59:59 and the one a second
+// later fall on two days.
+TEST_F(ShopHistoryTest, ByDayCountsEachLocalDayNewestFirst) {
+  ASSERT_EQ(Run({.by = "day"}), 0) << err.str();
+  EXPECT_EQ(out.str(),
+            "day         units  failed  average  displays  outcomes\n"
+            "2026-12-09      5   60.0%   90.0 s         5  completed 2, running 1, "
+            "display-silent 1, server-error 1\n"
+            "2026-12-08      3   66.7%   90.0 s         3  completed 1, port-lost 1, "
+            "server-error 1\n");
+
+  ASSERT_EQ(Run({.csv = true, .by = "day"}), 0) << err.str();
+  const Rows rows = ParseCsv(out.str());
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][0], "day");
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"2026-12-09", "5", "2", "0", "0", "0", "0", "0", "1",
+                                               "0", "1", "0", "0", "1", "0", "60.0", "90.0", "5"}));
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"2026-12-08", "3", "1", "0", "0", "0", "0", "0", "1",
+                                               "1", "0", "0", "0", "0", "0", "66.7", "90.0", "3"}));
+
+  // The filters choose the units first: D2's failure on one day, its
+  // completion on the next.
+  const auto json = JsonLines({.device = Device(2), .by = "day"});
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0]["day"], "2026-12-09");
+  EXPECT_EQ(json[0]["completed"], 1);
+  EXPECT_EQ(json[0]["failure_rate"], 0.0);
+  EXPECT_EQ(json[1]["day"], "2026-12-08");
+  EXPECT_EQ(json[1]["server-error"], 1);
+  EXPECT_EQ(json[1]["failure_rate"], 100.0);
+  EXPECT_EQ(json[1]["average_completed_seconds"], nullptr);
+  EXPECT_EQ(JsonLines({.since = "2026-12-09", .by = "day"}).size(), 1u);
+
+  // In UTC the local midnight's unit is still on the 8th.
+  ASSERT_EQ(Run({.utc = true, .by = "day"}), 0) << err.str();
+  EXPECT_THAT(out.str(), HasSubstr("\n2026-12-09      4   75.0%  120.0 s         4  "));
+  EXPECT_THAT(out.str(), HasSubstr("\n2026-12-08      4   50.0%   75.0 s         3  "));
+}
+
+TEST_F(ShopHistoryTest, AttentionListsTheDisplaysWhoseLastUnitFailed) {
+  ASSERT_EQ(Run({.attention = true}), 0) << err.str();
+  EXPECT_EQ(out.str(),
+            "started                     display           socket                program   "
+            "outcome         detail\n"
+            "2026-12-09 14:00:00 +08:00  1027262514131206  ttyUSB7               =SUM(A1)  "
+            "running         -\n"
+            "2026-12-09 13:00:00 +08:00  1027262514131203  ~usb-0:1.3:1.0-port0  甲        "
+            "server-error    HTTP 503\n"
+            "2026-12-09 11:00:00 +08:00  1027262514131204  ttyUSB7               甲        "
+            "display-silent  -\n");
+
+  ASSERT_EQ(Run({.csv = true, .attention = true}), 0) << err.str();
+  EXPECT_EQ(
+      ParseCsv(out.str()),
+      (Rows{{"device_id", "started_at", "port", "program", "outcome", "detail"},
+            {Device(6), "2026-12-09T06:00:00.000Z", kPlain, "'=SUM(A1)", "", ""},
+            {Device(3), "2026-12-09T05:00:00.000Z", kSocket13, "甲", "server-error", "HTTP 503"},
+            {Device(4), "2026-12-09T03:00:00.000Z", kPlain, "甲", "display-silent", ""}}));
+
+  const auto json = JsonLines({.attention = true});
+  ASSERT_EQ(json.size(), 3u);
+  EXPECT_EQ(json[1], nlohmann::json({{"device_id", Device(3)},
+                                     {"started_at", "2026-12-09T05:00:00.000Z"},
+                                     {"port", kSocket13},
+                                     {"program", "甲"},
+                                     {"outcome", "server-error"},
+                                     {"detail", "HTTP 503"}}));
+  // Before D2 completed, its failure was its last unit.
+  const auto before = JsonLines({.since = "2026-12-08", .device = Device(2), .attention = true});
+  EXPECT_TRUE(before.empty());
+  EXPECT_EQ(JsonLines({.device = Device(3), .attention = true}).size(), 1u);
+}
+
+// The table, the groups and the displays to look at, each at widths that cut
+// inside a wide character and inside a port's name.
+TEST_F(ShopHistoryTest, NoLineIsWiderThanTheTerminal) {
+  UnitRecord wide =
+      records::test::UnitOn(kSocket12, Device(7), "2026-12-09T07:00:00.000Z", 3, "server-error");
+  wide.program = "行车显示器标准版";
+  wide.detail = "服务器没有回答，请稍后再试";
+  Write(wide);
+  for (HistoryOptions options :
+       {HistoryOptions{}, HistoryOptions{.by = "socket"}, HistoryOptions{.attention = true}}) {
+    ASSERT_EQ(Run(options), 0) << err.str();
+    const std::string whole = out.str();
+    for (int columns : {30, 57, 58, 71}) {
+      options.columns = columns;
+      ASSERT_EQ(Run(options), 0) << err.str();
+      std::istringstream lines(out.str()), wholeLines(whole);
+      std::string line, uncut;
+      int cut = 0;
+      while (std::getline(lines, line) && std::getline(wholeLines, uncut)) {
+        EXPECT_LE(TerminalColumns(line), columns) << line;
+        if (line == uncut) {
+          continue;
+        }
+        ++cut;
+        ASSERT_TRUE(line.ends_with("…")) << line;
+        const std::string kept = line.substr(0, line.size() - std::string("…").size());
+        EXPECT_TRUE(uncut.starts_with(kept)) << line;
+        EXPECT_NE(static_cast<unsigned char>(uncut[kept.size()]) & 0xC0, 0x80)
+            << "cut inside a character: " << line;
+        EXPECT_GE(TerminalColumns(kept), columns - 2) << "cut short: " << line;
+      }
+      EXPECT_GT(cut, 0) << "at " << columns << ":\n" << out.str();
+      EXPECT_FALSE(std::getline(lines, line)) << "more lines than uncut";
+    }
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "records/Sqlite.h"
+#include "records/Timestamps.h"
 #include "records/UnitRecord.h"
 #include "tests/support/TempDir.h"
 
@@ -21,6 +22,19 @@ inline UnitRecord Unit(int channel, std::string deviceId, std::string startedAt)
   unit.port = "/dev/ttyUSB" + std::to_string(channel - 1);
   unit.deviceId = std::move(deviceId);
   unit.startedAt = std::move(startedAt);
+  return unit;
+}
+
+// A unit on `port` that ended `seconds` after it started with `outcome`, or
+// is still open when that is empty.
+inline UnitRecord UnitOn(std::string port, std::string deviceId, std::string startedAt, int seconds,
+                         std::string outcome) {
+  UnitRecord unit = Unit(1, std::move(deviceId), std::move(startedAt));
+  unit.port = std::move(port);
+  unit.outcome = std::move(outcome);
+  if (!unit.outcome.empty()) {
+    unit.endedAt = FormatUtc(*ParseUtc(unit.startedAt) + std::chrono::seconds{seconds});
+  }
   return unit;
 }
 
