@@ -240,8 +240,19 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::Option* csv = history->add_flag(
       "--csv", h.csv, "RFC 4180 CSV with a header line; the times as stored, in UTC");
   history->add_flag("--excel", h.excel, "With --csv: a UTF-8 byte-order mark first, for Excel");
-  history->add_flag("--json", h.json, "One JSON object a line; the times as stored, in UTC")
-      ->excludes(csv);
+  CLI::Option* json =
+      history->add_flag("--json", h.json, "One JSON object a line; the times as stored, in UTC")
+          ->excludes(csv);
+  history
+      ->add_option("--html", h.html,
+                   "Write one HTML page that needs nothing else (no fetch, no script): the "
+                   "summary, units per hour, outcomes per socket, the displays to look at and "
+                   "the units")
+      ->type_name("FILE")
+      ->excludes(csv)
+      ->excludes(json)
+      ->excludes(by)
+      ->excludes("--attention");
   // Wrapped by hand: CLI11 prints a footer as it is.
   std::string outcomes = "Outcomes:", line = outcomes;
   std::istringstream words(HistoryOutcomes());
@@ -252,15 +263,16 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   }
   history->footer(outcomes +
                   ".\n"
-                  "--since and --device choose the units before --by and --attention look at\n"
-                  "them; --csv and --json go with either. On a terminal no line of the table is\n"
-                  "wider than it; the table names a port by its end, the CSV and JSON in full.\n"
+                  "--since and --device choose the units before --by, --attention and --html\n"
+                  "look at them; --csv and --json go with either of the first two. On a\n"
+                  "terminal no line of the table is wider than it; the table and the page name\n"
+                  "a port by its end, the CSV and JSON in full.\n"
                   "The CSV's text that begins with = + - @, a tab or a carriage return gets a\n"
                   "leading apostrophe. Control characters are shown as \\xHH in the table and\n"
-                  "the CSV.\n"
+                  "the CSV; all text is escaped in the --html page.\n"
                   "Exit status: 0 shown (the default file not made yet holds no records), 1 the\n"
                   "file cannot be read, 2 usage error (a --db that does not exist, a bad --since\n"
-                  "or --device).");
+                  "or --device, an --html FILE that cannot be written).");
   app.require_subcommand(0, 1);
   try {
     app.parse(argc, argv);

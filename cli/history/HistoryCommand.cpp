@@ -4,8 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -14,6 +18,8 @@
 #include <vector>
 
 #include "cli/ExitStatus.h"
+#include "cli/history/HistoryHtml.h"
+#include "cli/history/HistoryText.h"
 #include "cli/terminal/TerminalSize.h"
 #include "cli/terminal/TerminalText.h"
 #include "records/Timestamps.h"
@@ -27,16 +33,7 @@ namespace brintel::cli {
 namespace {
 
 using records::UnitRecord;
-
-// An open row: its unit has no outcome yet.
-constexpr const char* kRunning = "running";
-
-// Text as it may be shown: control characters (C0, DEL, C1) and stray bytes
-// as \xHH, so that a name from a server or a hand edit can neither drive the
-// terminal nor hide a line end in a spreadsheet's cell. Never cut.
-std::string Shown(const std::string& text) {
-  return ShownText(text, std::numeric_limits<int>::max());
-}
+using namespace history_text;
 
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -107,56 +104,8 @@ void WriteCsv(const std::vector<UnitRecord>& units, bool excel, std::ostream& ou
   WriteCsv(records::UnitJson(UnitRecord{}), rows, excel, out);
 }
 
-std::string OneDecimal(double value) {
-  std::ostringstream text;
-  text.setf(std::ios::fixed);
-  text.precision(1);
-  text << value;
-  return text.str();
-}
-
-std::string OrDash(const std::string& text) {
-  return text.empty() ? "-" : text;
-}
-
-std::string OutcomeShown(const std::string& outcome) {
-  return outcome.empty() ? kRunning : Shown(outcome);
-}
-
 std::string Outcome(const UnitRecord& unit) {
   return OutcomeShown(unit.outcome);
-}
-
-// The end of a port's name that tells a hub's sockets apart: its last path
-// component, or "~" and that component's last characters when it is longer
-// (a by-path name's "usb-0:1.2:1.0-port0" is what differs).
-std::string ShortPort(const std::string& port) {
-  constexpr std::size_t kKept = 19;
-  std::string_view tail(port);
-  if (const auto slash = tail.rfind('/');
-      slash != std::string_view::npos && slash + 1 < tail.size()) {
-    tail.remove_prefix(slash + 1);
-  }
-  std::vector<std::size_t> starts;  // of the UTF-8 characters
-  for (std::size_t i = 0; i < tail.size(); ++i) {
-    if ((static_cast<unsigned char>(tail[i]) & 0xC0) != 0x80) {
-      starts.push_back(i);
-    }
-  }
-  if (starts.size() <= kKept + 1) {
-    return Shown(std::string(tail));
-  }
-  std::string shortened = "~";
-  shortened += Shown(std::string(tail.substr(starts[starts.size() - kKept])));
-  return shortened;
-}
-
-// The stored UTC text in local time (the TZ environment variable decides).
-std::string StartedAt(const UnitRecord& unit, bool utc) {
-  if (const auto time = records::ParseUtc(unit.startedAt); time && !utc) {
-    return records::FormatLocal(*time);
-  }
-  return Shown(unit.startedAt);
 }
 
 void WriteLine(const UnitRecord& unit, bool utc, std::ostream& out) {
@@ -394,6 +343,9 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
   if (options.by && options.attention) {
     return usage("give --by or --attention, not both");
   }
+  if (options.html && (options.csv || options.json || options.by || options.attention)) {
+    return usage("--html holds them all: give it without --csv, --json, --by or --attention");
+  }
   ::tzset();  // TZ as it is now, for SinceTime and FormatLocal
   records::HistoryFilter filter;
   if (options.since) {
@@ -424,7 +376,25 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
       err << "brintel-cli history: no records yet: " << Shown(path.string()) << " does not exist\n";
     }
     const bool bySocket = options.by == "socket";
-    if (options.by) {
+    if (options.html) {
+      HistoryPageContext context{path.string(), {}, options.utc, std::chrono::system_clock::now()};
+      if (options.since) {
+        context.filters = "units since " + *options.since;
+      }
+      if (filter.deviceId) {
+        context.filters += context.filters.empty() ? "units of display " : ", of display ";
+        context.filters += *filter.deviceId;
+      }
+      const std::string page = HistoryHtml(units, context);
+      errno = 0;
+      std::ofstream file(*options.html, std::ios::binary | std::ios::trunc);
+      file << page;
+      file.close();
+      if (!file) {
+        std::string why = errno != 0 ? std::strerror(errno) : "write failed";
+        return usage("--html " + Shown(*options.html) + ": cannot be written: " + why);
+      }
+    } else if (options.by) {
       const auto groups =
           bySocket ? records::GroupBySocket(units) : records::GroupByDay(units, options.utc);
       const char* key = bySocket ? "port" : "day";

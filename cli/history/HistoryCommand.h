@@ -8,6 +8,7 @@ namespace brintel::cli {
 
 // brintel-cli history [--db FILE] [--since DATE] [--device ID] [--utc]
 //                     [--by socket|day | --attention] [--csv [--excel] | --json]
+//                     [--html FILE]
 struct HistoryOptions {
   std::string db{};  // empty: the default history file
   std::optional<std::string> since{}, device{};
@@ -19,14 +20,17 @@ struct HistoryOptions {
   // The widest line of the table: nullopt the terminal's when stdout is one
   // (else no limit), 0 no limit.
   std::optional<int> columns{};
+  std::optional<std::string> html{};  // the page to write, instead of the table
 };
 
 // Prints the station's records, newest first: readable lines in local time
 // and a summary, or CSV (RFC 4180), or one JSON object a line, both with the
 // times as stored (UTC); or, with `by` or `attention`, their groups or the
-// displays to look at, the filters applied first. The file is only read. 0; 1 with the reason on
+// displays to look at, the filters applied first; or, with `html`, one page of
+// them all written to that file. The file is only read. 0; 1 with the reason on
 // err when the file cannot be read; 2 with one line on err for a usage error (a
-// --db that does not exist, a bad --since or --device). The default file
+// --db that does not exist, a bad --since or --device, an --html file that
+// cannot be written). The default file
 // not made yet holds no records.
 int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& err);
 

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/history/HistoryCommand.h"
+#include "cli/history/HistoryHtml.h"
 #include "cli/terminal/TerminalText.h"
 #include "records/UnitRecords.h"
 #include "tests/records/RecordsTestSupport.h"
@@ -664,6 +665,166 @@ TEST_F(ShopHistoryTest, NoLineIsWiderThanTheTerminal) {
       EXPECT_FALSE(std::getline(lines, line)) << "more lines than uncut";
     }
   }
+}
+
+// The value under a figure's name in the page's summary.
+std::string PageFigure(const std::string& page, const std::string& name) {
+  const std::string opening = "<div>" + name + "<b>";
+  const auto at = page.find(opening);
+  if (at == std::string::npos) {
+    return "(no " + name + ")";
+  }
+  const auto from = at + opening.size();
+  return page.substr(from, page.find("</b>", from) - from);
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(HtmlEscapedTest, EveryCharacterThatCouldOpenMarkupOrEndAnAttribute) {
+  EXPECT_EQ(HtmlEscaped("<a href='x' title=\"y\">&amp;</a>"),
+            "&lt;a href=&#39;x&#39; title=&quot;y&quot;&gt;&amp;amp;&lt;/a&gt;");
+  EXPECT_EQ(HtmlEscaped("行车 plain"), "行车 plain");
+}
+
+// The shop's units and one whose program, title and detail came from a
+// hostile server: the page holds the figures, and the hostile text as text.
+TEST_F(ShopHistoryTest, HtmlPageHoldsTheDayAndNothingToFetchOrRun) {
+  UnitRecord hostile =
+      records::test::UnitOn(kSocket12, Device(7), "2026-12-09T07:00:00.000Z", 3, "server-error");
+  hostile.title = "<script>alert(1)</script>";
+  hostile.program = "A&B \"x\"";
+  hostile.detail = "bad\x1b[31m <img src=x>";
+  Write(hostile);
+  const fs::path page = dir.path() / "page.html";
+  ASSERT_EQ(Run({.html = page.string()}), 0) << err.str();
+  EXPECT_EQ(out.str(), "");
+  const std::string html = Slurp(page);
+  ASSERT_TRUE(html.starts_with("<!DOCTYPE html>\n")) << html.substr(0, 200);
+  EXPECT_THAT(html, HasSubstr("<meta charset=\"utf-8\">"));
+  EXPECT_THAT(html, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(html, HasSubstr("A&amp;B &quot;x&quot;"));
+  EXPECT_THAT(html, HasSubstr("bad\\x1B[31m &lt;img src=x&gt;"));
+  for (const char* never : {"<script", "<img", "http:", "https:", "//", "src=\"", "href=\"", "url(",
+                            "@import", "\x1b"}) {
+    EXPECT_THAT(html, ::testing::Not(HasSubstr(never))) << never;
+  }
+
+  EXPECT_EQ(PageFigure(html, "units"), "9");
+  EXPECT_EQ(PageFigure(html, "completed"), "3");
+  EXPECT_EQ(PageFigure(html, "failed"), "5");
+  EXPECT_EQ(PageFigure(html, "running"), "1");
+  EXPECT_EQ(PageFigure(html, "failure rate (units not completed)"), "66.7%");
+  EXPECT_EQ(PageFigure(html, "average completed unit"), "90.0 s");
+  EXPECT_EQ(PageFigure(html, "displays"), "7");
+  EXPECT_THAT(html, HasSubstr("<span id=\"period\">2026-12-08 09:00:00 +08:00 \u2013 "
+                              "2026-12-09 15:00:03 +08:00</span>"));
+
+  // Local hours, 09:00 on the 8th to 15:00 on the 9th; the units at 23:59:59
+  // and at midnight in two of them.
+  EXPECT_THAT(html, HasSubstr("<h2>Units per hour</h2>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-08 09:00: 1 completed</title>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-08 23:00: 1 failed</title>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-09 00:00: 1 completed</title>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-09 14:00: 1 running</title>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-09 15:00: 1 failed</title>"));
+  EXPECT_EQ(Occurrences(html, "<rect "), 9u + 7u) << "a bar part per unit's hour and per "
+                                                     "socket's outcome";
+
+  EXPECT_THAT(html, HasSubstr(">~usb-0:1.3:1.0-port0</text>"));
+  EXPECT_THAT(html, HasSubstr("<title>server-error: 2</title>"));
+  EXPECT_THAT(html, HasSubstr(">3 units, 66.7% failed</text>"));
+  EXPECT_THAT(html, HasSubstr(">4 units, 50.0% failed</text>"));
+
+  const std::string attention =
+      html.substr(html.find("<table id=\"attention\">"),
+                  html.find("<table id=\"units\">") - html.find("<table id=\"attention\">"));
+  for (int display : {7, 6, 3, 4}) {
+    EXPECT_THAT(attention, HasSubstr("<td>" + Device(display) + "</td>")) << display;
+  }
+  for (int display : {1, 2, 5}) {
+    EXPECT_THAT(attention, ::testing::Not(HasSubstr(Device(display)))) << display;
+  }
+  const std::string units = html.substr(html.find("<table id=\"units\">"));
+  EXPECT_EQ(Occurrences(units, "<tr class="), 9u);
+  EXPECT_LT(units.find("2026-12-09 15:00:00 +08:00"), units.find("2026-12-08 09:00:00 +08:00"))
+      << "newest first";
+  EXPECT_THAT(units, HasSubstr("<td>~usb-0:1.2:1.0-port0</td>"));
+  EXPECT_THAT(units, HasSubstr("<tr class=\"open\">"));
+}
+
+TEST_F(ShopHistoryTest, HtmlPageTakesTheFiltersFirst) {
+  const fs::path page = dir.path() / "page.html";
+  ASSERT_EQ(Run({.device = Device(3), .html = page.string()}), 0) << err.str();
+  std::string html = Slurp(page);
+  EXPECT_EQ(PageFigure(html, "units"), "2");
+  EXPECT_EQ(PageFigure(html, "failure rate (units not completed)"), "100.0%");
+  EXPECT_EQ(PageFigure(html, "average completed unit"), "-");
+  EXPECT_THAT(html, HasSubstr("units of display " + Device(3)));
+
+  ASSERT_EQ(Run({.since = "2026-12-09", .html = page.string()}), 0) << err.str();
+  html = Slurp(page);
+  EXPECT_EQ(PageFigure(html, "units"), "5");
+  EXPECT_EQ(PageFigure(html, "completed"), "2");
+
+  // In UTC the hours are UTC's.
+  ASSERT_EQ(Run({.utc = true, .html = page.string()}), 0) << err.str();
+  html = Slurp(page);
+  EXPECT_THAT(html, HasSubstr("<title>12-08 01:00: 1 completed</title>"));
+  EXPECT_THAT(html, HasSubstr("2026-12-08T01:00:00.000Z"));
+}
+
+TEST_F(HistoryCommandTest, HtmlPageOverWeeksCountsDaysAndAnEmptyOneSaysSo) {
+  const fs::path page = dir.path() / "page.html";
+  Add(0, "completed", "甲", 30);  // makes the file
+  ASSERT_EQ(Run({.device = Device(99), .html = page.string()}), 0) << err.str();
+  std::string html = Slurp(page);
+  EXPECT_EQ(PageFigure(html, "units"), "0");
+  EXPECT_THAT(html, ::testing::Not(HasSubstr("<svg")));
+  EXPECT_THAT(html, HasSubstr("Every display's last unit completed."));
+
+  ScopedEnv zone{"TZ", "UTC0"};
+  Write(
+      records::test::UnitOn("/dev/ttyUSB0", Device(1), "2026-12-30T08:00:00.000Z", 9, "completed"));
+  ASSERT_EQ(Run({.html = page.string()}), 0) << err.str();
+  html = Slurp(page);
+  EXPECT_THAT(html, HasSubstr("<h2>Units per day</h2>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-09: 1 completed</title>"));
+  EXPECT_THAT(html, HasSubstr("<title>12-30: 1 completed</title>"));
+  EXPECT_EQ(Occurrences(html, "<rect "), 2u + 1u);
+}
+
+// Hours begin on the local clock's hour, also half an hour off UTC's.
+TEST_F(HistoryCommandTest, HtmlPageCountsLocalHours) {
+  ScopedEnv zone{"TZ", "IST-5:30"};
+  Write(records::test::UnitOn("/dev/ttyUSB0", Device(1), "2026-12-09T00:40:00.000Z", 9,
+                              "completed"));  // 06:10 local
+  Write(records::test::UnitOn("/dev/ttyUSB0", Device(2), "2026-12-09T01:10:00.000Z", 9,
+                              "completed"));  // 06:40 local
+  const fs::path page = dir.path() / "page.html";
+  ASSERT_EQ(Run({.html = page.string()}), 0) << err.str();
+  const std::string html = Slurp(page);
+  EXPECT_THAT(html, HasSubstr("<title>12-09 06:00: 2 completed</title>"));
+  EXPECT_EQ(Occurrences(html, "<rect "), 1u + 1u);
+}
+
+TEST_F(HistoryCommandTest, AnHtmlFileThatCannotBeWrittenIsOneLineAndExitTwo) {
+  Add(0, "completed", "甲", 30);
+  const fs::path page = dir.path() / "no-such-folder" / "page.html";
+  ASSERT_EQ(Run({.html = page.string()}), 2);
+  EXPECT_EQ(err.str(), "brintel-cli history: --html " + page.string() +
+                           ": cannot be written: No such file or directory\n");
+  EXPECT_FALSE(fs::exists(page));
+
+  ASSERT_EQ(Run({.csv = true, .html = (dir.path() / "p.html").string()}), 2);
+  EXPECT_EQ(Occurrences(err.str(), "\n"), 1u) << err.str();
+  EXPECT_THAT(err.str(), HasSubstr("--html"));
+  EXPECT_FALSE(fs::exists(dir.path() / "p.html"));
 }
 
 }  // namespace

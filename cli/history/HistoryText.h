@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "records/UnitRecord.h"
+
+// How the history shows a unit's fields, the same in its table and its page.
+namespace brintel::cli::history_text {
+
+// An open row: its unit has no outcome yet.
+inline constexpr const char* kRunning = "running";
+
+// Text as it may be shown: control characters (C0, DEL, C1) and stray bytes
+// as \xHH, so that a name from a server or a hand edit can neither drive the
+// terminal nor hide a line end in a spreadsheet's cell. Never cut.
+std::string Shown(const std::string& text);
+
+std::string OneDecimal(double value);
+std::string OrDash(const std::string& text);
+std::string OutcomeShown(const std::string& outcome);
+
+// The end of a port's name that tells a hub's sockets apart: its last path
+// component, or "~" and that component's last characters when it is longer
+// (a by-path name's "usb-0:1.2:1.0-port0" is what differs).
+std::string ShortPort(const std::string& port);
+
+// The stored UTC text in local time (the TZ environment variable decides),
+// or as stored when `utc` or when it does not parse.
+std::string StartedAt(const records::UnitRecord& unit, bool utc);
+
+}  // namespace brintel::cli::history_text
