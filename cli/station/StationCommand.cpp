@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -66,16 +67,19 @@ std::optional<std::string> SharedPort(const std::vector<std::string>& ports) {
   return std::nullopt;
 }
 
-// A port that can never be opened as it is would keep its channel searching.
-std::optional<std::string> UnusablePort(const std::vector<std::string>& ports) {
-  for (const std::string& name : ports) {
-    PosixSerialPort port(PosixSerialPort::Options{.fixedPorts = {name}});
+// The ports that can never be opened as they are (no permission, not a
+// serial device), by their place in the list, with why: their channels would
+// search for ever.
+std::map<std::size_t, std::string> UnusablePorts(const std::vector<std::string>& ports) {
+  std::map<std::size_t, std::string> unusable;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    PosixSerialPort port(PosixSerialPort::Options{.fixedPorts = {ports[i]}});
     port.ScanPorts();
     if (port.LastOpenErrorLasts()) {
-      return port.LastOpenError();
+      unusable[i] = port.LastOpenError();
     }
   }
-  return std::nullopt;
+  return unusable;
 }
 
 // What every channel asks the station.
@@ -86,12 +90,14 @@ struct ChannelRules {
 };
 
 // One channel a port, numbered from 1 in the order given.
-std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(const StationOptions& options,
-                                                               run::RunClock& clock,
-                                                               const run::RunListener& listener,
-                                                               const ChannelRules& rules) {
+std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(
+    const StationOptions& options, const std::map<std::size_t, std::string>& unusable,
+    run::RunClock& clock, const run::RunListener& listener, const ChannelRules& rules) {
   std::vector<std::unique_ptr<run::StationChannel>> channels;
   for (std::size_t i = 0; i < options.ports.size(); ++i) {
+    if (unusable.count(i) != 0) {
+      continue;
+    }
     run::StationChannel::Settings settings;
     settings.channel = static_cast<int>(i + 1);
     settings.port = options.ports[i];
@@ -127,10 +133,6 @@ std::optional<int> CheckPorts(StationOptions& options, std::ostream& err) {
   if (const std::optional<std::string> why = SharedPort(options.ports)) {
     err << "brintel-cli station: " << *why << '\n';
     return EXIT_USAGE;
-  }
-  if (const std::optional<std::string> why = UnusablePort(options.ports)) {
-    err << "brintel-cli station: " << *why << '\n';
-    return EXIT_NOT_COMPLETED;
   }
   return std::nullopt;
 }
@@ -185,6 +187,13 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   if (const std::optional<int> status = CheckPorts(options, err)) {
     return *status;
   }
+  const std::map<std::size_t, std::string> unusable = UnusablePorts(options.ports);
+  if (unusable.size() == options.ports.size()) {
+    for (const auto& [index, why] : unusable) {
+      err << "brintel-cli station: " << why << '\n';
+    }
+    return EXIT_NOT_COMPLETED;
+  }
   std::unique_ptr<RecordsListener> records;
   try {
     records = std::make_unique<RecordsListener>(options.db);
@@ -227,8 +236,14 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   std::atomic<int> admitted{0};
   std::atomic<int> running{0};
   run::SteadyRunClock clock;
+  // A channel whose port will never open is marked so at once; the others work.
+  for (const auto& [index, why] : unusable) {
+    run::RunEvent event = run::RunEvent::Of(run::RunEvent::Kind::kNote, "unusable: " + why);
+    event.channel = static_cast<int>(index) + 1;
+    listener(event);
+  }
   const auto channels = MakeChannels(
-      options, clock, listener,
+      options, unusable, clock, listener,
       {.admitUnit = [&] { return !options.units || ++admitted <= *options.units; },
        .hold =
            [&records] {

@@ -161,7 +161,12 @@ void StationView::Apply(const RunEvent& event) {
       }
       break;
     case RunEvent::Kind::kNote:
-      show(ShownText(event.text, 200), Tone::kWaiting);
+      if (event.text.starts_with("unusable: ")) {
+        show("UNUSABLE: " + ShownText(event.text.substr(10), 200), Tone::kFailed);
+        channel.ended = true;  // for good: it has no unit to come
+      } else {
+        show(ShownText(event.text, 200), Tone::kWaiting);
+      }
       break;
     case RunEvent::Kind::kMessage:
       if (event.text != messages::kCompleted && event.text != messages::kStopMidwayHint) {

@@ -18,6 +18,7 @@
 #include "TerminalScreen.h"
 #include "sim/bench/DisplayBench.h"
 #include "sim/server/ProgramServer.h"
+#include "tests/support/Chromium.h"
 #include "tests/support/Faults.h"
 #include "tests/support/GbkNames.h"
 #include "tests/support/Subprocess.h"
@@ -299,6 +300,26 @@ std::vector<nlohmann::json> Events(const std::vector<nlohmann::json>& lines,
   return events;
 }
 
+// A port that will never open as it is marks its channel at once; the other
+// channels work on.
+TEST_F(Station, AnUnusablePortIsMarkedAndTheOthersWorkOn) {
+  Bench("a", {Unit("1027262514131211")});
+  std::vector<std::string> argv =
+      Upgrade({"a"}, "标准版", {"station", "--db", db, "--units", "1", "--json"});
+  argv.insert(argv.end(), {"--port", "/etc/hostname"});
+  Subprocess station(argv);
+  ASSERT_EQ(station.Wait(60s), 0) << station.out() << station.err();
+  const std::vector<nlohmann::json> notes = Events(JsonLines(station.out()), "note");
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes[0].at("channel"), 2);
+  EXPECT_EQ(notes[0].at("text"), "unusable: /etc/hostname: not a serial device");
+  ExpectWrittenOnce(benches[0]->Results()[0], Expected(kStandardGbk));
+
+  Subprocess alone(Upgrade({}, "标准版", {"station", "--db", db, "--port", "/etc/hostname"}));
+  EXPECT_EQ(alone.Wait(20s), 1) << "nothing a station could do";
+  EXPECT_NE(alone.err().find("not a serial device"), std::string::npos) << alone.err();
+}
+
 // Ctrl-C mid-transfer stops every channel: each unit is recorded as stopped,
 // and --json kept stdout for its objects alone.
 TEST_F(Station, InterruptStopsEveryChannelAndJsonIsAllThatReachesStdout) {
@@ -383,6 +404,35 @@ TEST_F(Station, OnATerminalEachChannelHasOneRedrawnLineThatFitsTheWidth) {
   EXPECT_EQ(last[2].rfind("units: 2 completed, 0 failed, ", 0), 0u) << last[2];
 }
 
+// A frame of the terminal as a page, its colours kept, for a picture of it.
+std::string TerminalPage(const std::vector<std::string>& lines) {
+  std::string page =
+      "<!DOCTYPE html><meta charset=\"utf-8\"><body style=\"margin:0;background:#1e1e1e\">"
+      "<pre style=\"margin:0;padding:12px;color:#ddd;font:15px monospace\">";
+  for (const std::string& line : lines) {
+    std::string html;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line.compare(i, 2, "\033[") == 0) {
+        const std::size_t end = line.find('m', i);
+        const std::string code = line.substr(i + 2, end - i - 2);
+        html += code == "0"    ? "</span>"
+                : code == "31" ? "<span style=\"color:#f55\">"
+                : code == "32" ? "<span style=\"color:#5d5\">"
+                               : "<span style=\"color:#ee5\">";
+        i = end;
+      } else if (line[i] == '<') {
+        html += "&lt;";
+      } else if (line[i] == '&') {
+        html += "&amp;";
+      } else {
+        html += line[i];
+      }
+    }
+    page += html + "\n";
+  }
+  return page + "</pre>";
+}
+
 // Four sockets named as /dev/serial/by-path names them, at 100 columns: the
 // state of every channel shows on every frame, a failure stays on screen
 // until that socket's next unit, and a narrower terminal gets narrower lines.
@@ -402,6 +452,13 @@ TEST_F(Station, EveryChannelsStateShowsAndAFailureStaysUntilTheNextUnit) {
   const std::size_t failedAt = station.out().find("FAILED");
   station.ReadUntil([](const std::string&) { return false; }, 5s);  // 5 s, read as drawn
   const std::size_t beforeResize = station.out().size();
+  std::vector<std::string> frame;  // the last frame at 100 columns, for the README
+  for (const RedrawnLine& line : RedrawnLines(station.out())) {
+    frame.push_back(line.text);
+  }
+  if (frame.size() > 5) {
+    frame.erase(frame.begin(), frame.end() - 5);
+  }
   station.Resize(60);
   ASSERT_EQ(station.Wait(60s), 1) << station.out();  // one of the five failed
 
@@ -432,6 +489,15 @@ TEST_F(Station, EveryChannelsStateShowsAndAFailureStaysUntilTheNextUnit) {
     }
   }
   EXPECT_TRUE(secondUnitSeen);
+
+  if (const std::string chromium = ChromiumPath(); !chromium.empty()) {
+    const std::filesystem::path page = dir / "terminal.html";
+    std::ofstream(page) << TerminalPage(frame);
+    std::vector<std::string> shot = ChromiumCommand(chromium, dir / "profile");
+    shot.insert(shot.end(), {std::string("--screenshot=") + STATION_TERMINAL_PNG,
+                             "--window-size=1000,150", "file://" + page.string()});
+    EXPECT_EQ(Subprocess(shot).Wait(30s), 0);
+  }
 }
 
 // Another program's hold on the records: a connection with the write lock.

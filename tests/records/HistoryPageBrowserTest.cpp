@@ -17,6 +17,7 @@
 
 #include "records/UnitRecords.h"
 #include "tests/records/RecordsTestSupport.h"
+#include "tests/support/Chromium.h"
 #include "tests/support/Subprocess.h"
 
 namespace brintel::records {
@@ -31,18 +32,6 @@ using ::testing::Not;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string Browser() {
-  const char* path = ::getenv("PATH");
-  std::istringstream folders(path ? path : "");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const fs::path candidate = fs::path(folder) / "chromium";
-    if (::access(candidate.c_str(), X_OK) == 0) {
-      return candidate.string();
-    }
-  }
-  return "";
-}
-
 std::uint32_t BigEndian(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
   for (std::size_t i = at; i < at + 4; ++i) {
@@ -52,7 +41,7 @@ std::uint32_t BigEndian(const std::string& bytes, std::size_t at) {
 }
 
 TEST(HistoryPageBrowserTest, ChromiumShowsTheFiguresAndTheHostileTitleAsText) {
-  const std::string chromium = Browser();
+  const std::string chromium = brintel::testing::ChromiumPath();
   if (chromium.empty()) {
     GTEST_SKIP() << "chromium is not installed (apt-get install chromium)";
   }
@@ -78,20 +67,11 @@ TEST(HistoryPageBrowserTest, ChromiumShowsTheFiguresAndTheHostileTitleAsText) {
   Subprocess history({BRINTEL_CLI, "history", "--db", db.string(), "--html", page.string()});
   ASSERT_EQ(history.Wait(10s), 0) << history.err();
 
-  const std::vector<std::string> flags = {chromium,
-                                          "--headless",
-                                          "--no-sandbox",
-                                          "--disable-gpu",
-                                          "--disable-quic",
-                                          "--no-first-run",
-                                          "--disable-background-networking",
-                                          "--disable-component-update",
-                                          "--disable-sync"};
   const std::string url = "file://" + page.string();
 
-  std::vector<std::string> dump = flags;
-  dump.insert(dump.end(),
-              {"--user-data-dir=" + (dir.path() / "profile-dom").string(), "--dump-dom", url});
+  std::vector<std::string> dump =
+      brintel::testing::ChromiumCommand(chromium, dir.path() / "profile-dom");
+  dump.insert(dump.end(), {"--dump-dom", url});
   Subprocess dom(dump);
   ASSERT_EQ(dom.Wait(30s), 0) << dom.err();
   const std::string& text = dom.out();
@@ -116,9 +96,9 @@ TEST(HistoryPageBrowserTest, ChromiumShowsTheFiguresAndTheHostileTitleAsText) {
 
   const fs::path png = fs::path(HISTORY_PAGE_PNG);
   fs::remove(png);
-  std::vector<std::string> shot = flags;
-  shot.insert(shot.end(), {"--user-data-dir=" + (dir.path() / "profile-shot").string(),
-                           "--screenshot=" + png.string(), "--window-size=1200,1600", url});
+  std::vector<std::string> shot =
+      brintel::testing::ChromiumCommand(chromium, dir.path() / "profile-shot");
+  shot.insert(shot.end(), {"--screenshot=" + png.string(), "--window-size=1200,1600", url});
   Subprocess screenshot(shot);
   ASSERT_EQ(screenshot.Wait(30s), 0) << screenshot.err();
   std::ifstream in(png, std::ios::binary);
