@@ -93,45 +93,44 @@ constexpr TextField kTextFields[] = {
 
 }  // namespace
 
-UnitHistory::UnitHistory(const std::filesystem::path& path) : db_(OpenReadOnly(path)) {
-  Statement info(db_, "PRAGMA table_info(units)");
+std::set<std::string> UnitColumns(const Database& db) {
+  std::set<std::string> columns;
+  Statement info(db, "PRAGMA table_info(units)");
   while (info.Step()) {
-    columns_.insert(info.Text(1));
+    columns.insert(info.Text(1));
   }
-  // A station makes its table as soon as it has made the file.
-  if (columns_.empty() && db_.ReadInt("SELECT count(*) FROM sqlite_master") != 0) {
-    throw RecordsError(db_.path() + ": holds no table units: not a station's records");
-  }
+  return columns;
 }
 
-std::string UnitHistory::Column(const char* name, const char* absent) const {
-  return columns_.count(name) != 0 ? std::string("\"") + name + '"' : absent;
-}
-
-std::vector<UnitRecord> UnitHistory::Query(const HistoryFilter& filter) const {
-  if (columns_.empty()) {
+std::vector<UnitRecord> ReadUnits(const Database& db, const std::set<std::string>& columns,
+                                  const std::optional<std::string>& startedFrom,
+                                  const std::optional<std::string>& deviceId) {
+  if (columns.empty()) {
     return {};
   }
-  const std::string id = Column("id", "rowid"), startedAt = Column("started_at", "''"),
-                    deviceId = Column("device_id", "''");
-  std::string sql = "SELECT " + id + ", " + Column("channel", "0") + ", " + Column("offered", "''");
+  const auto column = [&columns](const char* name, const char* absent) {
+    return columns.count(name) != 0 ? std::string("\"") + name + '"' : std::string(absent);
+  };
+  const std::string id = column("id", "rowid"), startedAt = column("started_at", "''"),
+                    device = column("device_id", "''");
+  std::string sql = "SELECT " + id + ", " + column("channel", "0") + ", " + column("offered", "''");
   for (const TextField& field : kTextFields) {
-    sql += ", " + Column(field.column, "''");
+    sql += ", " + column(field.column, "''");
   }
   for (const CountField& field : kCountFields) {
     if (field.member != nullptr) {  // resends is the sum of the causes
-      sql += ", " + Column(field.name, "0");
+      sql += ", " + column(field.name, "0");
     }
   }
-  sql += " FROM units WHERE (?1 IS NULL OR " + startedAt + " >= ?1) AND (?2 IS NULL OR " +
-         deviceId + " = ?2 OR " + Column("transfer_device_id", "''") + " = ?2) ORDER BY " +
-         startedAt + " DESC, " + id + " DESC";
-  Statement select(db_, sql.c_str());
-  if (filter.since) {
-    select.Bind(1, FormatUtc(*filter.since));
+  sql += " FROM units WHERE (?1 IS NULL OR " + startedAt + " >= ?1) AND (?2 IS NULL OR " + device +
+         " = ?2 OR " + column("transfer_device_id", "''") + " = ?2) ORDER BY " + startedAt +
+         " DESC, " + id + " DESC";
+  Statement select(db, sql.c_str());
+  if (startedFrom) {
+    select.Bind(1, *startedFrom);
   }
-  if (filter.deviceId) {
-    select.Bind(2, *filter.deviceId);
+  if (deviceId) {
+    select.Bind(2, *deviceId);
   }
   std::vector<UnitRecord> units;
   while (select.Step()) {
@@ -139,17 +138,30 @@ std::vector<UnitRecord> UnitHistory::Query(const HistoryFilter& filter) const {
     unit.id = select.Int(0);
     unit.channel = Clamped(select.Int(1));
     unit.offered = DecodeOffered(select.Text(2));
-    int column = 3;
+    int index = 3;
     for (const TextField& field : kTextFields) {
-      unit.*field.member = select.Text(column++);
+      unit.*field.member = select.Text(index++);
     }
     for (const CountField& field : kCountFields) {
       if (field.member != nullptr) {
-        unit.counts.*field.member = Clamped(select.Int(column++));
+        unit.counts.*field.member = Clamped(select.Int(index++));
       }
     }
   }
   return units;
+}
+
+UnitHistory::UnitHistory(const std::filesystem::path& path) : db_(OpenReadOnly(path)) {
+  // A station makes its table as soon as it has made the file.
+  if (UnitColumns(db_).empty() && db_.ReadInt("SELECT count(*) FROM sqlite_master") != 0) {
+    throw RecordsError(db_.path() + ": holds no table units: not a station's records");
+  }
+}
+
+std::vector<UnitRecord> UnitHistory::Query(const HistoryFilter& filter) const {
+  return ReadUnits(db_, UnitColumns(db_),
+                   filter.since ? std::optional(FormatUtc(*filter.since)) : std::nullopt,
+                   filter.deviceId);
 }
 
 }  // namespace brintel::records

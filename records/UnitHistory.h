@@ -17,6 +17,16 @@ struct HistoryFilter {
   std::optional<std::string> deviceId;  // as the search or the transfer read it
 };
 
+// The columns of the table units there are; empty when there is no such table.
+std::set<std::string> UnitColumns(const Database& db);
+
+// The units newest first, from whatever columns `columns` names (a column the
+// file lacks reads as empty or 0): those started at or after the stored time
+// text `startedFrom`, of the display `deviceId`, when given.
+std::vector<UnitRecord> ReadUnits(const Database& db, const std::set<std::string>& columns,
+                                  const std::optional<std::string>& startedFrom,
+                                  const std::optional<std::string>& deviceId);
+
 // The records as they are, for a reader who may not write them (another user,
 // read-only media) while a station may be writing: the file is opened
 // read-only, its journal mode and schema are left alone, and any schema
@@ -32,9 +42,6 @@ class UnitHistory {
   std::vector<UnitRecord> Query(const HistoryFilter& filter = {}) const;
 
  private:
-  // Each field's value from the columns there are.
-  std::string Column(const char* name, const char* absent) const;
-
   Database db_;
   std::set<std::string> columns_;  // of the table units; empty when there is none
 };

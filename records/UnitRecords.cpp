@@ -15,13 +15,14 @@
 #include "records/CountFields.h"
 #include "records/Schema.h"
 #include "records/Timestamps.h"
+#include "records/UnitHistory.h"
 #include "records/UnitJson.h"
 
 namespace brintel::records {
 namespace {
 
-std::string PrepareFolder(const std::filesystem::path& path, bool station) {
-  if (station && path.has_parent_path()) {
+std::string PrepareFolder(const std::filesystem::path& path) {
+  if (path.has_parent_path()) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
     if (error) {
@@ -31,23 +32,11 @@ std::string PrepareFolder(const std::filesystem::path& path, bool station) {
   return path.string();
 }
 
-int OpenFlags(bool station) {
-  return station ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
-}
-
 // "blocks = ?9, resends = ?10, ...": the counters from parameter `first` on.
 std::string CountAssignments(int first) {
   std::string text;
   for (const CountField& field : kCountFields) {
     text += std::string(text.empty() ? "" : ", ") + field.name + " = ?" + std::to_string(first++);
-  }
-  return text;
-}
-
-std::string CountColumns() {
-  std::string text;
-  for (const CountField& field : kCountFields) {
-    text += std::string(", ") + field.name;
   }
   return text;
 }
@@ -76,10 +65,6 @@ bool ProcessAlive(std::int64_t pid) {
   return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
-int Count(const Statement& statement, int column) {
-  return static_cast<int>(statement.Int(column));
-}
-
 }  // namespace
 
 Session ThisProcess() {
@@ -90,9 +75,9 @@ Session ThisProcess() {
   return {host.data(), ::getpid()};
 }
 
-UnitRecords::UnitRecords(const std::filesystem::path& path, bool station,
-                         std::chrono::milliseconds busyTimeout, const Session* session)
-    : db_(PrepareFolder(path, station), OpenFlags(station)) {
+UnitRecords::UnitRecords(const std::filesystem::path& path, std::chrono::milliseconds busyTimeout,
+                         const Session& session)
+    : db_(PrepareFolder(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
   sqlite3_busy_timeout(db_.get(), static_cast<int>(busyTimeout.count()));
   {
     // Finalized before any transaction: a statement left running blocks COMMIT.
@@ -104,19 +89,13 @@ UnitRecords::UnitRecords(const std::filesystem::path& path, bool station,
   // Two writes a unit: every commit may as well reach the disk.
   db_.Exec("PRAGMA synchronous = FULL");
   Migrate(db_, SchemaSteps());
-  if (session != nullptr) {
-    MarkInterrupted(*session);
-    BeginSession(*session);
-  }
+  MarkInterrupted(session);
+  BeginSession(session);
 }
 
 UnitRecords UnitRecords::Open(const std::filesystem::path& path, const Session& session,
                               std::chrono::milliseconds busyTimeout) {
-  return UnitRecords(path, true, busyTimeout, &session);
-}
-
-UnitRecords UnitRecords::OpenForReading(const std::filesystem::path& path) {
-  return UnitRecords(path, false, std::chrono::seconds(10), nullptr);
+  return UnitRecords(path, busyTimeout, session);
 }
 
 void UnitRecords::BeginSession(const Session& session) {
@@ -186,7 +165,7 @@ std::int64_t UnitRecords::Begin(const UnitRecord& record) {
   Statement insert(db_,
                    "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, "
                    "program, title, list_url, version, session_id) "
-                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, NULLIF(?10, 0))");
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   insert.Bind(1, std::int64_t{record.channel});
   insert.Bind(2, record.port);
   insert.Bind(3, record.startedAt.empty() ? UtcNow() : record.startedAt);
@@ -232,46 +211,7 @@ std::vector<UnitRecord> UnitRecords::Query(const UnitFilter& filter) const {
     }
   }
   std::lock_guard lock(mutex_);
-  Statement select(db_, ("SELECT id, channel, port, started_at, ended_at, device_id, "
-                         "transfer_device_id, program, title, list_url, outcome, offered, detail, "
-                         "version" +
-                         CountColumns() +
-                         " FROM units WHERE (?1 IS NULL OR started_at >= ?1) "
-                         "AND (?2 IS NULL OR device_id = ?2 OR transfer_device_id = ?2) "
-                         "ORDER BY started_at DESC, id DESC")
-                            .c_str());
-  if (since) {
-    select.Bind(1, *since);
-  }
-  if (filter.deviceId) {
-    select.Bind(2, *filter.deviceId);
-  }
-  std::vector<UnitRecord> records;
-  while (select.Step()) {
-    UnitRecord& r = records.emplace_back();
-    r.id = select.Int(0);
-    r.channel = Count(select, 1);
-    r.port = select.Text(2);
-    r.startedAt = select.Text(3);
-    r.endedAt = select.Text(4);
-    r.deviceId = select.Text(5);
-    r.transferDeviceId = select.Text(6);
-    r.program = select.Text(7);
-    r.title = select.Text(8);
-    r.listUrl = select.Text(9);
-    r.outcome = select.Text(10);
-    r.offered = DecodeOffered(select.Text(11));
-    r.detail = select.Text(12);
-    r.version = select.Text(13);
-    int column = 14;
-    for (const CountField& field : kCountFields) {
-      const int value = Count(select, column++);
-      if (field.member != nullptr) {
-        r.counts.*field.member = value;  // resends is the sum of the causes
-      }
-    }
-  }
-  return records;
+  return ReadUnits(db_, UnitColumns(db_), since, filter.deviceId);
 }
 
 std::filesystem::path DefaultHistoryPath() {

@@ -36,7 +36,8 @@ inline constexpr std::chrono::minutes kSessionLostAfter{10};
 // The records of one station in one SQLite file (WAL). Every call may come
 // from any thread: one connection, guarded by a mutex, since SQLite lets one
 // writer at a time in anyway and a unit writes twice in minutes. The busy
-// timeout covers other processes (a history read, another station).
+// timeout covers other processes (another station). History reads through
+// UnitHistory, which never writes.
 // Failures throw RecordsError with the file's name and SQLite's message.
 class UnitRecords {
  public:
@@ -47,9 +48,6 @@ class UnitRecords {
   // kSessionLostAfter (their ended_at stays empty: when it died is not known).
   static UnitRecords Open(const std::filesystem::path& path, const Session& session = ThisProcess(),
                           std::chrono::milliseconds busyTimeout = std::chrono::seconds(10));
-  // For reading while a station may be writing: the file must exist, and
-  // open units are left alone (they may be running).
-  static UnitRecords OpenForReading(const std::filesystem::path& path);
 
   UnitRecords(const UnitRecords&) = delete;
   UnitRecords& operator=(const UnitRecords&) = delete;
@@ -70,13 +68,13 @@ class UnitRecords {
   const std::string& path() const { return db_.path(); }
 
  private:
-  UnitRecords(const std::filesystem::path& path, bool station,
-              std::chrono::milliseconds busyTimeout, const Session* session);
+  UnitRecords(const std::filesystem::path& path, std::chrono::milliseconds busyTimeout,
+              const Session& session);
   void BeginSession(const Session& session);
   void MarkInterrupted(const Session& session);
 
   Database db_;
-  std::int64_t sessionId_ = 0;  // 0: no session (reading)
+  std::int64_t sessionId_ = 0;
   mutable std::mutex mutex_;
 };
 

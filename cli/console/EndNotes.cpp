@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "cli/terminal/ProgressText.h"
 #include "cli/terminal/TerminalText.h"
 #include "server/ProgramPackage.h"
 #include "server/Separator.h"
@@ -87,10 +88,8 @@ std::string WhyNotCompleted(run::UpgradeRun::Ending ending, const UpgradeEngine&
 
 std::string CompletedLine(const std::string& deviceId, const std::string& program,
                           std::chrono::seconds took) {
-  char time[32];
-  std::snprintf(time, sizeof time, "%lld:%02lld", static_cast<long long>(took.count() / 60),
-                static_cast<long long>(took.count() % 60));
-  return "upgrade complete: display " + deviceId + ", program " + program + ", " + time;
+  return "upgrade complete: display " + deviceId + ", program " + program + ", " +
+         MinutesSeconds(took);
 }
 
 }  // namespace brintel::cli

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli/history/HistoryText.h"
+#include "cli/terminal/TerminalText.h"
 #include "records/Timestamps.h"
 #include "records/UnitSummary.h"
 

@@ -19,11 +19,6 @@ std::string OneDecimal(double value);
 std::string OrDash(const std::string& text);
 std::string OutcomeShown(const std::string& outcome);
 
-// The end of a port's name that tells a hub's sockets apart: its last path
-// component, or "~" and that component's last characters when it is longer
-// (a by-path name's "usb-0:1.2:1.0-port0" is what differs).
-std::string ShortPort(const std::string& port);
-
 // The stored UTC text in local time (the TZ environment variable decides),
 // or as stored when `utc` or when it does not parse.
 std::string StartedAt(const records::UnitRecord& unit, bool utc);

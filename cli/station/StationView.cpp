@@ -1,6 +1,7 @@
 #include "cli/station/StationView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ostream>
 
@@ -17,29 +18,12 @@ using run::UnitOutcome;
 
 constexpr int kBarWidth = 20;
 constexpr int kMinBarWidth = 8;
-constexpr std::size_t kMostSocketColumns = 20;
-
-// By-path names are long and alike up to their end: the end tells the hub's
-// sockets apart.
-std::string ShortPort(const std::string& port) {
-  const std::string name = port.substr(port.find_last_of('/') + 1);
-  return name.size() <= kMostSocketColumns
-             ? name
-             : "~" + name.substr(name.size() - (kMostSocketColumns - 1));
-}
 
 std::string Padded(std::string text, std::size_t columns) {
   const auto shown = static_cast<std::size_t>(TerminalColumns(text));
   if (shown < columns) {
     text.append(columns - shown, ' ');
   }
-  return text;
-}
-
-std::string MinutesSeconds(double seconds) {
-  const auto whole = static_cast<long long>(seconds + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
   return text;
 }
 
@@ -191,8 +175,8 @@ void StationView::Apply(const RunEvent& event) {
     case RunEvent::Kind::kUnitEnded:
       if (event.outcome == UnitOutcome::kCompleted) {
         ++completed_;
-        show("done " + MinutesSeconds(event.seconds) + ": unplug, set the jumper as pictures " +
-                 channel.pictures + " show",
+        show("done " + MinutesSeconds(std::chrono::seconds(std::llround(event.seconds))) +
+                 ": unplug, set the jumper as pictures " + channel.pictures + " show",
              Tone::kDone);
       } else {
         ++failed_;

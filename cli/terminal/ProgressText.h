@@ -24,6 +24,9 @@ class BlockEstimate {
   Clock::duration perBlock_{};
 };
 
+// "1:23": minutes and seconds, as a bench reads a duration.
+std::string MinutesSeconds(std::chrono::seconds duration);
+
 // A bar of `width` columns, '#' for the blocks accepted and '.' for the rest.
 std::string ProgressBar(int blocks, int width);
 

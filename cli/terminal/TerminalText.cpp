@@ -1,6 +1,8 @@
 #include "cli/terminal/TerminalText.h"
 
 #include <cstdio>
+#include <limits>
+#include <vector>
 
 namespace brintel::cli {
 namespace {
@@ -91,6 +93,28 @@ std::string ShownText(std::string_view utf8, int maxColumns) {
     i += c.length;
   }
   return shown;
+}
+
+std::string ShortPort(std::string_view port) {
+  constexpr std::size_t kKept = 19;
+  std::string_view tail(port);
+  if (const auto slash = tail.rfind('/');
+      slash != std::string_view::npos && slash + 1 < tail.size()) {
+    tail.remove_prefix(slash + 1);
+  }
+  std::vector<std::size_t> starts;  // of the UTF-8 characters
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    if ((static_cast<unsigned char>(tail[i]) & 0xC0) != 0x80) {
+      starts.push_back(i);
+    }
+  }
+  if (starts.size() <= kKept + 1) {
+    return ShownText(tail, std::numeric_limits<int>::max());
+  }
+  std::string shortened = "~";
+  shortened +=
+      ShownText(tail.substr(starts[starts.size() - kKept]), std::numeric_limits<int>::max());
+  return shortened;
 }
 
 }  // namespace brintel::cli

@@ -20,4 +20,10 @@ std::string CutToColumns(std::string_view utf8, int columns);
 // not touched; this is for showing only.
 std::string ShownText(std::string_view utf8, int maxColumns = 200);
 
+// The end of a port's name that tells a hub's sockets apart: its last path
+// component, or "~" and that component's last 19 characters when it is
+// longer (a by-path name's "usb-0:1.2:1.0-port0" is what differs), shown as
+// ShownText does.
+std::string ShortPort(std::string_view port);
+
 }  // namespace brintel::cli

@@ -7,7 +7,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,6 +15,7 @@
 #include <thread>
 
 #include "TerminalScreen.h"
+#include "records/Timestamps.h"
 #include "sim/bench/DisplayBench.h"
 #include "sim/server/ProgramServer.h"
 #include "tests/support/Chromium.h"
@@ -522,18 +522,6 @@ class RecordsLock {
   bool locked_ = false;
 };
 
-// Now as the events write it: ISO times compare as text.
-std::string UtcNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
-  return text + ("." + std::to_string(1000 + ms.count() % 1000).substr(1) + "Z");
-}
-
 bool SeesBlock(const std::string& out, int blocks) {
   return out.find(R"("blocks":)" + std::to_string(blocks) + R"(,"channel":1,"event":"progress")") !=
          std::string::npos;
@@ -559,7 +547,7 @@ TEST_F(Station, ALockedFileHoldsNewUnitsAndIsWrittenOnceFree) {
         30s))
         << station.out();
     std::this_thread::sleep_for(4s);  // past the first unit's stay: the second is plugged in
-    releasedAt = UtcNow();
+    releasedAt = records::UtcNow();   // as the events write time: it compares as text
   }
   ASSERT_EQ(station.Wait(60s), 0) << station.out() << station.err();
   const std::vector<nlohmann::json> started = Events(JsonLines(station.out()), "unit-started");

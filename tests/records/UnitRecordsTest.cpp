@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "records/UnitHistory.h"
 #include "records/UnitRecords.h"
 #include "run/UnitOutcome.h"
 #include "tests/records/RecordsTestSupport.h"
@@ -39,7 +40,7 @@ TEST_F(UnitRecordsTest, EveryFieldSurvivesReopeningUnderItsColumn) {
     store.End(unit);
   }
   EXPECT_EQ(UnitRecords::Open(file).Query(), std::vector{unit});
-  EXPECT_EQ(UnitRecords::OpenForReading(file).Query(), std::vector{unit});
+  EXPECT_EQ(UnitHistory(file).Query(), std::vector{unit});
   EXPECT_EQ(ReadText(file, "SELECT blocks || ' ' || resends || ' ' || ports_lost FROM units"),
             "70 10 6");
   EXPECT_EQ(ReadText(file, "PRAGMA journal_mode"), "wal");
@@ -94,7 +95,7 @@ TEST_F(UnitRecordsTest, OpenRowsBecomeInterruptedWhenAStationOpensNotWhenAReader
     ended.outcome = run::OutcomeName(run::UnitOutcome::kPortLost);
     ended.endedAt = "2026-12-09T01:00:30.000Z";
     store.End(ended);
-    EXPECT_EQ(UnitRecords::OpenForReading(file).Query().at(0).outcome, "");
+    EXPECT_EQ(UnitHistory(file).Query().at(0).outcome, "");
   }  // the station dies with unit `open` running
   const auto units = UnitRecords::Open(file).Query();
   ASSERT_EQ(units.size(), 2u);
