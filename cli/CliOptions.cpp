@@ -1,7 +1,5 @@
 #include "cli/CliOptions.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -9,8 +7,15 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/system/SystemPorts.h"
+#include "cli/terminal/Console.h"
+
 namespace brintel::cli {
 namespace {
+
+constexpr char kDefaultDbHelp[] =
+    "The records (default brintel/history.sqlite3 in $XDG_DATA_HOME, ~/.local/share or "
+    "%LOCALAPPDATA%)";
 
 // The validators have no name of their own: CLI11 would show it after the
 // value's name in --help ("NAME:NAME").
@@ -64,13 +69,9 @@ CLI::Validator Seconds() {
       "");
 }
 
-// "ttyUSB0" means /dev/ttyUSB0, unless a file of that name is right here.
 void ResolvePortNames(std::vector<std::string>& names) {
   for (std::string& name : names) {
-    std::error_code error;
-    if (name.find('/') == std::string::npos && !std::filesystem::exists(name, error)) {
-      name = "/dev/" + name;
-    }
+    name = ResolvePortName(name);
   }
 }
 
@@ -147,8 +148,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   app.set_version_flag("--version", std::string("brintel-cli ") + BRINTEL_VERSION);
   app.failure_message(FailureMessage);
   app.add_option("-p,--port", options.ports,
-                 "Probe this serial port instead of scanning (repeatable; probed in order; a "
-                 "name without a slash is looked for in /dev)")
+                 "Probe this serial port instead of scanning (repeatable; probed in order; "
+                 "ttyUSB0 means /dev/ttyUSB0 on Linux, com5 means COM5 on Windows)")
       ->type_name("NAME")
       ->check(NotEmpty());
   app.add_option("--server", options.server,
@@ -188,17 +189,17 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   StationOptions& s = options.station;
   station
       ->add_option("--port", s.ports,
-                   "One channel per adapter (repeatable). Prefer /dev/serial/by-path/ names: "
-                   "they name the hub's socket, so a display plugged in again comes back under "
-                   "the same name")
+                   "One channel per adapter (repeatable). On Linux prefer /dev/serial/by-path/ "
+                   "names: they name the hub's socket, so a display plugged in again comes back "
+                   "under the same name; on Windows a socket of a hub keeps its COM number")
       ->type_name("NAME");
-  station->add_flag("--ports-from-by-path", s.portsFromByPath,
-                    "A channel for every adapter under /dev/serial/by-path");
+  station->add_flag(
+      "--all-ports,--ports-from-by-path", s.portsFromByPath,
+      std::string("A channel for every USB serial adapter (") + kAdapterPortsPlace + ")");
   station->add_option("--program", s.program, "The program every unit gets (UTF-8)")
       ->type_name("NAME")
       ->required();
-  station->add_option("--db", s.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
-      ->type_name("FILE");
+  station->add_option("--db", s.db, kDefaultDbHelp)->type_name("FILE");
   CLI::Option* stationServer =
       station->add_option("--server", s.server, "Default program server")->type_name("HOST[:PORT]");
   station->add_option("--address", s.address, "Server address as the hidden address box holds it")
@@ -212,8 +213,7 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::App* history = app.add_subcommand(
       "history", "The recorded units, newest first, then a summary; the file is only read");
   HistoryOptions& h = options.history;
-  history->add_option("--db", h.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
-      ->type_name("FILE");
+  history->add_option("--db", h.db, kDefaultDbHelp)->type_name("FILE");
   history
       ->add_option("--since", h.since,
                    "Units started at or after this local date (its midnight) or local date-time "
@@ -290,7 +290,7 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
     options.command = CliOptions::Command::kStation;
   } else if (history->parsed()) {
     options.command = CliOptions::Command::kHistory;
-  } else if (!options.program && !options.yes && !options.list && isatty(STDIN_FILENO) == 0) {
+  } else if (!options.program && !options.yes && !options.list && !IsTerminal(0)) {
     // Said before the search: nobody could choose a program at its end.
     std::cerr << "brintel-cli: no terminal to choose a program on; give --program NAME, --yes "
                  "or --list\n";

@@ -1,25 +1,32 @@
 // brintel-cli: the upgrade engine without a window. Parses the command line
 // and hands it to the command it names.
 
-#include <csignal>
 #include <iostream>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "cli/CliOptions.h"
 #include "cli/console/UpgradeCommand.h"
 #include "cli/history/HistoryCommand.h"
 #include "cli/station/StationCommand.h"
+#include "cli/system/ProgramArguments.h"
+#include "cli/terminal/Console.h"
 #include "cli/terminal/Signals.h"
 
 int main(int argc, char** argv) {
   using namespace brintel::cli;
-  const auto parsed = ParseCliOptions(argc, argv);
+  PrepareConsole();
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) {
+    pointers.push_back(argument.c_str());
+  }
+  const auto parsed = ParseCliOptions(static_cast<int>(pointers.size()), pointers.data());
   if (const int* status = std::get_if<int>(&parsed)) {
     return *status;
   }
   const CliOptions& options = std::get<CliOptions>(parsed);
-  // A reader that went away (a closed pipe) ends nothing but the output.
-  std::signal(SIGPIPE, SIG_IGN);
   switch (options.command) {
     case CliOptions::Command::kStation: {
       CatchInterrupts();

@@ -1,9 +1,9 @@
 #include "records/Timestamps.h"
 
-#include <time.h>
-
 #include <cstdio>
 #include <ctime>
+
+#include "records/ThisMachine.h"
 
 namespace brintel::records {
 namespace {
@@ -62,7 +62,7 @@ std::string FormatUtc(std::chrono::system_clock::time_point time) {
   const auto secs = std::chrono::floor<std::chrono::seconds>(ms);
   const std::time_t t = std::chrono::system_clock::to_time_t(secs);
   std::tm tm{};
-  gmtime_r(&t, &tm);
+  UtcParts(t, tm);
   char text[80];  // room for any int the compiler can imagine
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
@@ -150,11 +150,11 @@ std::string FormatLocal(std::chrono::system_clock::time_point time) {
   const std::time_t t =
       std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
   std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) {
+  if (!LocalParts(t, local)) {
     return FormatUtc(time);
   }
   std::tm copy = local;  // timegm may normalise what it is given
-  const long long offset = static_cast<long long>(timegm(&copy) - t);
+  const long long offset = static_cast<long long>(FromUtcParts(copy) - t);
   const long long size = offset < 0 ? -offset : offset;
   char text[96];
   int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02lld:%02lld",

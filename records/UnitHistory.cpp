@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "records/CountFields.h"
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 #include "records/UnitJson.h"
 
@@ -22,9 +23,15 @@ constexpr int kReadOnly = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
 // a '?', '#' or '%' in a folder's name stays part of the path.
 std::string Uri(const std::filesystem::path& path, const char* query) {
   std::string uri = "file://";
-  for (const char c : std::filesystem::absolute(path).string()) {
+  std::string absolute = Utf8(std::filesystem::absolute(path));
+  // Windows: file:///C:/folder/file.
+  if constexpr (std::filesystem::path::preferred_separator == '\\') {
+    std::replace(absolute.begin(), absolute.end(), '\\', '/');
+    uri += '/';
+  }
+  for (const char c : absolute) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        (c != '\0' && std::string_view("/-._~").find(c) != std::string_view::npos)) {
+        (c != '\0' && std::string_view("/-._~:").find(c) != std::string_view::npos)) {
       uri += c;
     } else {
       constexpr char kHex[] = "0123456789ABCDEF";
@@ -34,11 +41,13 @@ std::string Uri(const std::filesystem::path& path, const char* query) {
       uri += kHex[byte & 0xF];
     }
   }
-  return uri + '?' + query;
+  uri += '?';
+  uri += query;
+  return uri;
 }
 
 Database OpenReadOnly(const std::filesystem::path& path) {
-  const std::string name = path.string();
+  const std::string name = Utf8(path);
   Database db(name, Uri(path, "mode=ro"), kReadOnly);
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
   // The first read of a file in WAL mode opens its log's index (-shm), and
@@ -55,12 +64,15 @@ Database OpenReadOnly(const std::filesystem::path& path) {
   }
   std::error_code error;
   const std::string log = name + "-wal";
-  if (const auto size = std::filesystem::file_size(log, error); !error && size > 0) {
-    throw RecordsError(
-        name + ": its latest units may still be in " + log + ", which can only be read through " +
-        name + "-shm, and that can be neither read nor made here (" + sqlite3_errmsg(db.get()) +
-        "); let this user write to " + std::filesystem::absolute(path).parent_path().string() +
-        ", or copy both files into a folder of yours and read the copy");
+  if (const auto size = std::filesystem::file_size(PathFromUtf8(log), error); !error && size > 0) {
+    std::string why = name;
+    why += ": its latest units may still be in " + log + ", which can only be read through ";
+    why += name + "-shm, and that can be neither read nor made here (";
+    why += sqlite3_errmsg(db.get());
+    why += "); let this user write to ";
+    why += Utf8(std::filesystem::absolute(path).parent_path());
+    why += ", or copy both files into a folder of yours and read the copy";
+    throw RecordsError(why);
   }
   // Without a log every unit is in the file itself, which needs no index.
   return Database(name, Uri(path, "immutable=1"), kReadOnly);

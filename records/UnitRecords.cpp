@@ -1,11 +1,7 @@
 #include "records/UnitRecords.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <array>
 
-#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -14,6 +10,7 @@
 
 #include "records/CountFields.h"
 #include "records/Schema.h"
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 #include "records/UnitHistory.h"
 #include "records/UnitJson.h"
@@ -29,7 +26,7 @@ std::string PrepareFolder(const std::filesystem::path& path) {
       throw RecordsError(path.string() + ": cannot make its folder: " + error.message());
     }
   }
-  return path.string();
+  return Utf8(path);
 }
 
 // "blocks = ?9, resends = ?10, ...": the counters from parameter `first` on.
@@ -59,20 +56,10 @@ void BindEnd(Statement& statement, const UnitRecord& record) {
   }
 }
 
-// kill with signal 0 asks only whether the process is there; EPERM: it is,
-// under another user.
-bool ProcessAlive(std::int64_t pid) {
-  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
 }  // namespace
 
 Session ThisProcess() {
-  std::array<char, 256> host{};
-  if (::gethostname(host.data(), host.size() - 1) != 0) {
-    host[0] = '\0';
-  }
-  return {host.data(), ::getpid()};
+  return {HostName(), ProcessId()};
 }
 
 UnitRecords::UnitRecords(const std::filesystem::path& path, std::chrono::milliseconds busyTimeout,
@@ -215,16 +202,7 @@ std::vector<UnitRecord> UnitRecords::Query(const UnitFilter& filter) const {
 }
 
 std::filesystem::path DefaultHistoryPath() {
-  const std::filesystem::path file = std::filesystem::path("brintel") / "history.sqlite3";
-  // A relative XDG_DATA_HOME is to be ignored.
-  if (const char* data = std::getenv("XDG_DATA_HOME");
-      data != nullptr && std::filesystem::path(data).is_absolute()) {
-    return data / file;
-  }
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    return std::filesystem::path(home) / ".local" / "share" / file;
-  }
-  throw RecordsError("neither XDG_DATA_HOME nor HOME is set: give the records' file");
+  return UserDataFolder() / "brintel" / "history.sqlite3";
 }
 
 }  // namespace brintel::records

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 
 namespace brintel::records {
@@ -62,7 +63,7 @@ std::optional<std::string> DayOf(std::string_view storedUtc, bool utc) {
   const std::time_t t =
       std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(*time));
   std::tm tm{};
-  if ((utc ? gmtime_r(&t, &tm) : localtime_r(&t, &tm)) == nullptr) {
+  if (!(utc ? UtcParts(t, tm) : LocalParts(t, tm))) {
     return std::nullopt;
   }
   char text[48];  // room for any int the compiler can imagine

@@ -1,7 +1,5 @@
 #include "cli/console/UpgradeCommand.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -11,20 +9,22 @@
 #include "cli/console/EndNotes.h"
 #include "cli/console/TracingSerialPort.h"
 #include "cli/json/JsonEventWriter.h"
+#include "cli/system/SystemPorts.h"
+#include "cli/terminal/Console.h"
 #include "cli/terminal/Signals.h"
 #include "cli/terminal/TerminalInput.h"
-#include "cli/terminal/TerminalSize.h"
-#include "device/posix/PosixSerialPort.h"
 #include "run/ChannelHost.h"
 #include "run/UnitWatch.h"
 #include "run/UpgradeRun.h"
-#include "server/posix/CurlHttpClient.h"
-#include "server/posix/IconvGbkDecoder.h"
 
 namespace brintel::cli {
 namespace {
 
 using run::UpgradeRun;
+
+constexpr int kStdin = 0;
+constexpr int kStdout = 1;
+constexpr int kStderr = 2;
 
 // Once Ctrl-C came, no request goes out: a prompt interrupted inside a tick
 // returns to an engine that would fetch the list next.
@@ -70,9 +70,9 @@ int ExitStatusOf(UpgradeRun::Ending ending, const UpgradeEngine& engine,
 }
 
 ConsoleHost::Settings ConsoleSettings(const CliOptions& options) {
-  const int talkFd = options.list ? STDERR_FILENO : STDOUT_FILENO;
-  const bool canAsk = isatty(STDIN_FILENO) != 0;
-  return {.liveLine = isatty(talkFd) != 0,
+  const int talkFd = options.list ? kStderr : kStdout;
+  const bool canAsk = IsTerminal(kStdin);
+  return {.liveLine = IsTerminal(talkFd),
           .canAsk = canAsk,
           .yes = options.yes,
           .list = options.list,
@@ -86,14 +86,12 @@ ConsoleHost::Settings ConsoleSettings(const CliOptions& options) {
           .interrupted = [] { return Interrupted() != 0; }};
 }
 
-UpgradeRun::Settings RunSettings(const CliOptions& options, PosixSerialPort& serial) {
+UpgradeRun::Settings RunSettings(const CliOptions& options, run::ChannelParts& parts) {
   UpgradeRun::Settings settings{.searchTimeout = options.searchTimeout,
                                 .silenceTimeout = options.silenceTimeout,
                                 .endOnLastingOpenError = !options.ports.empty(),
                                 .showOpenErrors = true,
-                                .waitForInput = [&serial](run::RunClock::time_point until) {
-                                  return serial.WaitForInput(until);
-                                }};
+                                .waitForInput = parts.waitForInput};
   if (options.server) {
     settings.defaultServer = *options.server;
   }
@@ -126,19 +124,17 @@ int RunUpgrade(const CliOptions& options) {
   const bool reportUnit = options.json && !options.list;
   run::RunHost& host = reportUnit ? static_cast<run::RunHost&>(channelHost) : console;
 
-  PosixSerialPort serial(PosixSerialPort::Options{.fixedPorts = options.ports});
+  run::ChannelParts parts = SystemChannelParts(options.ports);
   std::unique_ptr<TracingSerialPort> tracing;
-  SerialPort* port = &serial;
+  SerialPort* port = parts.port.get();
   if (trace) {
-    tracing = std::make_unique<TracingSerialPort>(serial, trace.get());
+    tracing = std::make_unique<TracingSerialPort>(*parts.port, trace.get());
     port = tracing.get();
   }
-  CurlHttpClient curl(CurlHttpClient::Options{.userAgent = "brintel-cli"});
-  StoppableHttpClient http(curl);
-  IconvGbkDecoder gbk;
+  StoppableHttpClient http(*parts.http);
   run::SteadyRunClock clock;
-  const UpgradeRun::Settings settings = RunSettings(options, serial);
-  UpgradeRun upgrade(host, *port, http, gbk, clock, settings);
+  const UpgradeRun::Settings settings = RunSettings(options, parts);
+  UpgradeRun upgrade(host, *port, http, *parts.gbk, clock, settings);
 
   // With --json the run is reported as one unit, as a station channel's are.
   run::UnitWatch unit(upgrade, channelHost, clock);

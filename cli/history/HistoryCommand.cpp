@@ -1,8 +1,5 @@
 #include "cli/history/HistoryCommand.h"
 
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -20,8 +17,9 @@
 #include "cli/ExitStatus.h"
 #include "cli/history/HistoryHtml.h"
 #include "cli/history/HistoryText.h"
-#include "cli/terminal/TerminalSize.h"
+#include "cli/terminal/Console.h"
 #include "cli/terminal/TerminalText.h"
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 #include "records/UnitHistory.h"
 #include "records/UnitJson.h"
@@ -315,7 +313,7 @@ int ColumnsOf(const HistoryOptions& options) {
   if (options.columns) {
     return *options.columns;
   }
-  return ::isatty(STDOUT_FILENO) ? TerminalWidth(STDOUT_FILENO) : 0;
+  return IsTerminal(1) ? TerminalWidth(1) : 0;
 }
 
 void WriteObjects(const std::vector<nlohmann::ordered_json>& objects, std::ostream& out) {
@@ -346,7 +344,7 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
   if (options.html && (options.csv || options.json || options.by || options.attention)) {
     return usage("--html holds them all: give it without --csv, --json, --by or --attention");
   }
-  ::tzset();  // TZ as it is now, for SinceTime and FormatLocal
+  records::ReadTimeZone();  // TZ as it is now, for SinceTime and FormatLocal
   records::HistoryFilter filter;
   if (options.since) {
     filter.since = records::SinceTime(*options.since);
@@ -365,7 +363,7 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
   }
   try {
     const std::filesystem::path path =
-        options.db.empty() ? records::DefaultHistoryPath() : std::filesystem::path(options.db);
+        options.db.empty() ? records::DefaultHistoryPath() : records::PathFromUtf8(options.db);
     std::error_code error;  // other than not_found: let the open say what is wrong
     std::vector<UnitRecord> units;
     if (std::filesystem::status(path, error).type() != std::filesystem::file_type::not_found) {

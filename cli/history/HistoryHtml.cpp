@@ -10,6 +10,7 @@
 
 #include "cli/history/HistoryText.h"
 #include "cli/terminal/TerminalText.h"
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 #include "records/UnitSummary.h"
 
@@ -68,12 +69,12 @@ struct Slots {
 
 std::tm Broken(time_t t, bool utc) {
   std::tm tm{};
-  utc ? gmtime_r(&t, &tm) : localtime_r(&t, &tm);
+  utc ? records::UtcParts(t, tm) : records::LocalParts(t, tm);
   return tm;
 }
 
 time_t Joined(std::tm tm, bool utc) {
-  return utc ? timegm(&tm) : mktime(&tm);
+  return utc ? records::FromUtcParts(tm) : std::mktime(&tm);
 }
 
 // The start of the hour (or day) `t` falls in, and of the next one; in

@@ -1,5 +1,6 @@
 #include "cli/station/RecordsListener.h"
 
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 
 namespace brintel::cli {
@@ -13,7 +14,7 @@ constexpr std::chrono::milliseconds kBusyTimeout{1000};
 
 RecordsListener::RecordsListener(const std::string& path)
     : writer_(std::make_unique<records::RecordsWriter>(
-          path.empty() ? records::DefaultHistoryPath() : std::filesystem::path(path),
+          path.empty() ? records::DefaultHistoryPath() : records::PathFromUtf8(path),
           records::ThisProcess(), kBusyTimeout, records::RecordsWriter::Settings{})) {}
 
 void RecordsListener::operator()(const run::RunEvent& event) {

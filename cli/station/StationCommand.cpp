@@ -1,8 +1,5 @@
 #include "cli/station/StationCommand.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -16,49 +13,24 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/json/JsonEventWriter.h"
-#include "cli/station/PosixChannelParts.h"
 #include "cli/station/RecordsListener.h"
 #include "cli/station/StationView.h"
+#include "cli/system/SystemPorts.h"
+#include "cli/terminal/Console.h"
 #include "cli/terminal/Signals.h"
-#include "cli/terminal/TerminalSize.h"
-#include "device/posix/PosixSerialPort.h"
 #include "records/UnitJson.h"
 #include "run/StationChannel.h"
 
 namespace brintel::cli {
 namespace {
 
-constexpr char kByPath[] = "/dev/serial/by-path";
-
-std::vector<std::string> PortsByPath() {
-  std::vector<std::string> ports;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(kByPath, error)) {
-    ports.push_back(entry.path().string());
-  }
-  std::sort(ports.begin(), ports.end());
-  return ports;
-}
-
-// Two names of one device (a link and its target, two by-path names of one
-// adapter) would give one display two channels.
-bool SameDevice(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
-    return false;
-  }
-  if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) {
-    return sa.st_rdev == sb.st_rdev;
-  }
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
+constexpr int kStdout = 1;
 
 // Why the ports cannot make a station, or nothing.
 std::optional<std::string> SharedPort(const std::vector<std::string>& ports) {
   for (std::size_t i = 0; i < ports.size(); ++i) {
     for (std::size_t j = i + 1; j < ports.size(); ++j) {
-      if (SameDevice(ports[i], ports[j])) {
+      if (SamePort(ports[i], ports[j])) {
         return "--port " + ports[i] + " and --port " + ports[j] +
                " are the same device; give each adapter once";
       }
@@ -73,10 +45,10 @@ std::optional<std::string> SharedPort(const std::vector<std::string>& ports) {
 std::map<std::size_t, std::string> UnusablePorts(const std::vector<std::string>& ports) {
   std::map<std::size_t, std::string> unusable;
   for (std::size_t i = 0; i < ports.size(); ++i) {
-    PosixSerialPort port(PosixSerialPort::Options{.fixedPorts = {ports[i]}});
-    port.ScanPorts();
-    if (port.LastOpenErrorLasts()) {
-      unusable[i] = port.LastOpenError();
+    const std::unique_ptr<SerialPort> port = SystemChannelParts({ports[i]}).port;
+    port->ScanPorts();
+    if (port->LastOpenErrorLasts()) {
+      unusable[i] = port->LastOpenError();
     }
   }
   return unusable;
@@ -110,7 +82,7 @@ std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(
     settings.hold = rules.hold;
     settings.windingDown = rules.windingDown;
     channels.push_back(std::make_unique<run::StationChannel>(
-        std::move(settings), PosixChannelParts(options.ports[i]), clock, listener));
+        std::move(settings), SystemChannelParts({options.ports[i]}), clock, listener));
   }
   return channels;
 }
@@ -119,15 +91,16 @@ std::vector<std::unique_ptr<run::StationChannel>> MakeChannels(
 // status when they cannot make a station.
 std::optional<int> CheckPorts(StationOptions& options, std::ostream& err) {
   if (options.portsFromByPath) {
-    const std::vector<std::string> found = PortsByPath();
+    const std::vector<std::string> found = AdapterPorts();
     options.ports.insert(options.ports.end(), found.begin(), found.end());
   }
   if (options.ports.empty()) {
-    err << (options.portsFromByPath
-                ? "brintel-cli station: no adapter under /dev/serial/by-path; plug one in, or "
-                  "give --port\n"
-                : "brintel-cli station: no port; give --port for each adapter (or "
-                  "--ports-from-by-path)\n");
+    if (options.portsFromByPath) {
+      err << "brintel-cli station: no adapter in " << kAdapterPortsPlace
+          << "; plug one in, or give --port\n";
+    } else {
+      err << "brintel-cli station: no port; give --port for each adapter (or --all-ports)\n";
+    }
     return EXIT_USAGE;
   }
   if (const std::optional<std::string> why = SharedPort(options.ports)) {
@@ -206,10 +179,10 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   if (options.json) {
     json.emplace(out);
   }
-  const bool terminal = !options.json && isatty(STDOUT_FILENO) != 0;
+  const bool terminal = !options.json && IsTerminal(kStdout);
   StationView view(options.json ? err : out, options.ports,
                    {.terminal = terminal,
-                    .width = TerminalWidth(STDOUT_FILENO),
+                    .width = TerminalWidth(kStdout),
                     .colour = terminal && std::getenv("NO_COLOR") == nullptr});
   CatchResizes();
   std::mutex eventMutex;
@@ -263,7 +236,7 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   const StationEnd end =
       Supervise(stop, windingDown, interrupted, options.units, ended, running, [&] {
         if (TakeResize()) {
-          view.Resize(TerminalWidth(STDOUT_FILENO));
+          view.Resize(TerminalWidth(kStdout));
         }
         return (json && json->failed()) || view.failed();
       });

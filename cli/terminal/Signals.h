@@ -4,10 +4,11 @@
 
 namespace brintel::cli {
 
-// Ctrl-C (and SIGTERM) is Stop. Without SA_RESTART a wait for Enter returns at
-// once; a second one ends the program even inside a server request.
+// Ctrl-C (and SIGTERM; on Windows Ctrl-Break and closing the console) is Stop.
+// A wait for Enter returns at once; a second one ends the program even inside
+// a server request.
 void CatchInterrupts();
-// SIGWINCH: the live line is drawn again to fit.
+// SIGWINCH (a new console width on Windows): the live line is drawn again to fit.
 void CatchResizes();
 
 // The signal that stopped the run; 0 until one came.

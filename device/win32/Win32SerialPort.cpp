@@ -2,6 +2,10 @@
 
 #include "device/win32/DisplayLineSettings.h"
 
+#include <algorithm>
+#include <thread>
+#include <utility>
+
 namespace brintel {
 namespace {
 
@@ -12,10 +16,32 @@ constexpr DWORD kOutputQueueBytes = 512;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 // Share mode 0 makes the open exclusive: a port held by another program fails.
-UniqueHandle OpenPath(const std::string& path) {
+UniqueHandle OpenPath(const std::string& path, DWORD flags = 0) {
   const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
+                                      OPEN_EXISTING, flags, nullptr);
   return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+std::string DescribeOpenError(const std::string& name, DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return name + ": no such port (is the adapter plugged in?)";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return name + " is in use by another program";
+    default:
+      return name + " cannot be opened (error " + std::to_string(error) + ")";
+  }
+}
+
+// Waits for an overlapped call on `handle` to complete, however long it takes:
+// the port's time-outs bound reads and writes.
+bool Complete(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD& count) {
+  if (started == FALSE && ::GetLastError() != ERROR_IO_PENDING) {
+    return false;
+  }
+  return ::GetOverlappedResult(handle, &overlapped, &count, TRUE) != FALSE;
 }
 
 }  // namespace
@@ -53,14 +79,28 @@ COMMTIMEOUTS DisplayLineTimeouts() {
   return timeouts;
 }
 
+Win32SerialPort::Win32SerialPort(Options options) : options_(std::move(options)) {}
+
+std::vector<std::string> Win32SerialPort::Candidates() const {
+  if (!options_.fixedPorts.empty()) {
+    return options_.fixedPorts;
+  }
+  std::vector<std::string> names;
+  for (int number = 1; number <= kLastPortNumber; ++number) {
+    names.push_back("COM" + std::to_string(number));
+  }
+  return names;
+}
+
 std::vector<std::string> Win32SerialPort::ScanPorts() {
   ClosePort();
   std::vector<std::string> listed;
-  for (int number = 1; number <= kLastPortNumber; ++number) {
-    const std::string name = "COM" + std::to_string(number);
+  for (const std::string& name : Candidates()) {
     // Closed again at once: the scan only asks whether the port opens.
     if (OpenPath("//./" + name)) {
       listed.push_back(name);
+    } else if (!options_.fixedPorts.empty()) {
+      lastOpenError_ = DescribeOpenError(name, ::GetLastError());
     }
   }
   return listed;
@@ -68,9 +108,20 @@ std::vector<std::string> Win32SerialPort::ScanPorts() {
 
 bool Win32SerialPort::OpenPort(const std::string& name) {
   ClosePort();
-  handle_ = OpenPath("//./" + name);
+  handle_ = OpenPath("//./" + name, options_.waitable ? FILE_FLAG_OVERLAPPED : 0);
   if (!handle_) {
+    lastOpenError_ = DescribeOpenError(name, ::GetLastError());
     return false;
+  }
+  lastOpenError_.clear();
+  if (options_.waitable) {
+    event_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event_) {
+      lastOpenError_ =
+          name + ": no event for its input (error " + std::to_string(::GetLastError()) + ")";
+      handle_.reset();
+      return false;
+    }
   }
   const HANDLE handle = handle_.get();
   // Results ignored: a port whose driver refuses a setting still counts as open.
@@ -95,13 +146,22 @@ bool Win32SerialPort::WriteByte(std::uint8_t byte) {
   DWORD written = 0;
   // A write the driver did not complete within its time-out succeeds with a
   // count of 0: that byte did not go out.
-  return ::WriteFile(handle_.get(), &byte, 1, &written, nullptr) != FALSE && written == 1;
+  if (!options_.waitable) {
+    return ::WriteFile(handle_.get(), &byte, 1, &written, nullptr) != FALSE && written == 1;
+  }
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_.get();
+  const BOOL started = ::WriteFile(handle_.get(), &byte, 1, nullptr, &overlapped);
+  return Complete(handle_.get(), overlapped, started, written) && written == 1;
 }
 
 bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
   byte = 0;
   if (!handle_) {
     return false;
+  }
+  if (options_.waitable) {
+    return ReadQueuedByte(byte);
   }
   DWORD errors = 0;
   COMSTAT status{};
@@ -119,6 +179,27 @@ bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
   return true;
 }
 
+// The queue is asked only when the bytes it last told of are read: under Wine
+// every call is a round trip to its server. A line error fails the read, and
+// the next one clears it.
+bool Win32SerialPort::ReadQueuedByte(std::uint8_t& byte) {
+  if (queued_ == 0 && !InputQueued()) {
+    return false;
+  }
+  std::uint8_t received = 0;
+  DWORD count = 0;
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_.get();
+  const BOOL started = ::ReadFile(handle_.get(), &received, 1, nullptr, &overlapped);
+  if (!Complete(handle_.get(), overlapped, started, count) || count != 1) {
+    queued_ = 0;
+    return false;
+  }
+  --queued_;
+  byte = received;
+  return true;
+}
+
 void Win32SerialPort::ClearError() {
   if (!handle_) {
     return;
@@ -130,6 +211,57 @@ void Win32SerialPort::ClearError() {
 
 void Win32SerialPort::ClosePort() {
   handle_.reset();
+  event_.reset();
+  queued_ = 0;
+}
+
+bool Win32SerialPort::InputQueued() {
+  DWORD errors = 0;
+  COMSTAT status{};
+  queued_ = ::ClearCommError(handle_.get(), &errors, &status) != FALSE ? status.cbInQue : 0UL;
+  return queued_ > 0;
+}
+
+bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadline) {
+  if (!handle_ || !event_) {
+    std::this_thread::sleep_until(deadline);
+    return false;
+  }
+  const HANDLE handle = handle_.get();
+  for (;;) {
+    if (queued_ > 0 || InputQueued()) {
+      return true;
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      return false;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event_.get();
+    DWORD events = 0;
+    if (::WaitCommEvent(handle, &events, &overlapped) == FALSE) {
+      if (::GetLastError() != ERROR_IO_PENDING) {
+        // A lost port: nothing will come; the caller's tick finds out.
+        std::this_thread::sleep_until(deadline);
+        return false;
+      }
+      // A byte that came before the wait began does not end it.
+      const DWORD waited =
+          InputQueued()
+              ? WAIT_TIMEOUT
+              : ::WaitForSingleObject(overlapped.hEvent,
+                                      static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(
+                                          left.count(), MAXDWORD - 1)));
+      if (waited != WAIT_OBJECT_0) {
+        // The documented way to end a pending WaitCommEvent, which Wine keeps.
+        ::SetCommMask(handle, kEventMask);
+      }
+      DWORD ignored = 0;
+      // The wait must be over before its OVERLAPPED goes.
+      ::GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+    }
+  }
 }
 
 }  // namespace brintel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,11 +11,23 @@
 namespace brintel {
 
 // SerialPort on the Windows serial communications API. Port names are "COM1"
-// to "COM99". All input and output is synchronous and never overlapped; reads
-// only take bytes already queued, so no call waits for the device.
+// to "COM99". By default all input and output is synchronous and never
+// overlapped; reads only take bytes already queued, so no call waits for the
+// device.
 class Win32SerialPort final : public SerialPort {
  public:
+  struct Options {
+    // When not empty, the scan tries exactly these ports ("COM5", "COM12"), in
+    // this order, instead of COM1 to COM99.
+    std::vector<std::string> fixedPorts = {};
+    // Opens the port for overlapped input and output, so that WaitForInput can
+    // sleep until a byte arrives; each read and write still completes before
+    // it returns.
+    bool waitable = false;
+  };
+
   Win32SerialPort() = default;
+  explicit Win32SerialPort(Options options);
 
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
@@ -42,9 +55,27 @@ class Win32SerialPort final : public SerialPort {
   void ClosePort() override;
   bool IsOpen() const override { return static_cast<bool>(handle_); }
 
+  // Waitable ports only: waits until bytes are queued to be read (true) or
+  // until `deadline` (false), on WaitCommEvent. Without an open port, or on a
+  // port opened without `waitable`, it only waits out the time.
+  bool WaitForInput(std::chrono::steady_clock::time_point deadline);
+
+  // Why the latest OpenPort, or the last port a scan tried, failed to open.
+  std::string LastOpenError() const override { return lastOpenError_; }
+
  private:
+  std::vector<std::string> Candidates() const;
+  bool InputQueued();
+  bool ReadQueuedByte(std::uint8_t& byte);
+
+  Options options_;
   // The open port, or none.
   UniqueHandle handle_;
+  // A waitable port's event for its overlapped calls, one at a time.
+  UniqueHandle event_;
+  // Bytes the queue held when last asked, less those read since.
+  unsigned long queued_ = 0;
+  std::string lastOpenError_;
 };
 
 }  // namespace brintel

@@ -14,11 +14,13 @@
 #include <sstream>
 #include <thread>
 
+#include "StationRig.h"
 #include "TerminalScreen.h"
 #include "records/Timestamps.h"
 #include "sim/bench/DisplayBench.h"
 #include "sim/server/ProgramServer.h"
 #include "tests/support/Chromium.h"
+#include "tests/support/Csv.h"
 #include "tests/support/Faults.h"
 #include "tests/support/GbkNames.h"
 #include "tests/support/Subprocess.h"
@@ -27,103 +29,6 @@ namespace brintel::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Row = std::map<std::string, std::string>;
-
-// The records as the file holds them, oldest first.
-std::vector<Row> ReadUnits(const std::string& db, const std::string& query = "") {
-  sqlite3* handle = nullptr;
-  std::vector<Row> rows;
-  if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(handle);
-    return rows;
-  }
-  sqlite3_stmt* statement = nullptr;
-  const std::string sql = query.empty() ? "SELECT * FROM units ORDER BY id" : query;
-  sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr);
-  while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
-    Row row;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-      const auto* text = sqlite3_column_text(statement, i);
-      row[sqlite3_column_name(statement, i)] = text ? reinterpret_cast<const char*>(text) : "";
-    }
-    rows.push_back(row);
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(handle);
-  return rows;
-}
-
-class Station : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = std::filesystem::path(::testing::TempDir()) /
-          ("brintel-station-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    db = (dir / "history.sqlite3").string();
-    server = std::make_unique<sim::ProgramServer>(sim::Catalogue::Default(),
-                                                  sim::ProgramServer::Options{});
-    server->Start();
-  }
-  void TearDown() override {
-    benches.clear();
-    std::filesystem::remove_all(dir);
-  }
-  // A bench on socket `name` with these units, one after another.
-  sim::DisplayBench& Bench(const std::string& name, std::vector<sim::BenchUnit> units,
-                           std::chrono::milliseconds stay = 2500ms, unsigned baud = 0,
-                           std::chrono::milliseconds gap = 300ms) {
-    sim::BenchOptions options;
-    options.linkPath = (dir / name).string();
-    options.units = std::move(units);
-    options.stayAfterCompletion = stay;
-    options.gap = gap;
-    options.leaveAfter = baud != 0 ? 60000ms : 8000ms;
-    options.baud = baud;
-    benches.push_back(std::make_unique<sim::DisplayBench>(options));
-    benches.back()->Start();
-    return *benches.back();
-  }
-  std::vector<std::string> Command(const std::vector<std::string>& sockets, int units,
-                                   const std::string& program = "标准版") {
-    return Upgrade(sockets, program, {"station", "--db", db, "--units", std::to_string(units)});
-  }
-  // brintel-cli with these arguments, the server and --port for each socket.
-  std::vector<std::string> Upgrade(const std::vector<std::string>& sockets,
-                                   const std::string& program, std::vector<std::string> argv) {
-    argv.insert(argv.begin(), BRINTEL_CLI);
-    argv.insert(argv.end(), {"--program", program, "--server",
-                             server->Host() + ":" + std::to_string(server->Port())});
-    for (const std::string& socket : sockets) {
-      argv.insert(argv.end(), {"--port", (dir / socket).string()});
-    }
-    return argv;
-  }
-  static sim::BenchUnit Unit(const std::string& identity, std::vector<std::string> faults = {}) {
-    sim::BenchUnit unit;
-    unit.identity = identity;
-    for (const std::string& text : faults) {
-      unit.faults.push_back(DisplayFault(text));
-    }
-    return unit;
-  }
-  std::vector<std::uint8_t> Expected(const std::string& gbkName) const {
-    return server->ExpectedProgram(gbkName);
-  }
-
-  std::filesystem::path dir;
-  std::string db;
-  std::unique_ptr<sim::ProgramServer> server;
-  std::vector<std::unique_ptr<sim::DisplayBench>> benches;
-};
-
-// Each display got the program once, although it stayed plugged in after it.
-void ExpectWrittenOnce(const sim::BenchUnitResult& unit, const std::vector<std::uint8_t>& program) {
-  EXPECT_EQ(unit.program, program) << unit.identity;
-  EXPECT_EQ(unit.counters.programsCompleted, 1u) << unit.identity;
-  EXPECT_EQ(unit.counters.blocksAccepted, 70u) << unit.identity;
-}
 
 TEST_F(Station, ThreeChannelsOfTwoUnitsEachAreAllWrittenAndRecorded) {
   Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")});
@@ -149,7 +54,7 @@ TEST_F(Station, ThreeChannelsOfTwoUnitsEachAreAllWrittenAndRecorded) {
     EXPECT_FALSE(row.at("ended_at").empty());
   }
   EXPECT_EQ(byDevice.at("2027262514131212").at("channel"), "2");
-  EXPECT_EQ(byDevice.at("3027262514131211").at("port"), (dir / "c").string());
+  EXPECT_EQ(byDevice.at("3027262514131211").at("port"), PortName("c"));
 }
 
 // A bad unit on one channel touches no other channel's unit.
@@ -177,6 +82,51 @@ TEST_F(Station, FaultsOnOneChannelAreRecordedAndLeaveTheOthersAlone) {
   EXPECT_EQ(lost[0].at("outcome"), "port-lost");
   EXPECT_EQ(lost[0].at("blocks"), "20");
   EXPECT_EQ(lost[0].at("ports_lost"), "1");
+}
+
+// What a shop takes to Excel or a script: the units of the records as history
+// --csv and --json give them, read back by parsers, with the program the
+// station was told and the outcome each unit had.
+TEST_F(Station, TheHistoryReadsBackAsCsvAndJson) {
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212", {"unplug-after:5"})});
+  Subprocess station(Command({"a"}, 2));
+  ASSERT_EQ(station.Wait(90s), 1) << station.out() << station.err();
+
+  std::vector<std::string> csvCommand = Cli();
+  csvCommand.insert(csvCommand.end(), {"history", "--db", DbArgument(), "--csv"});
+  Subprocess csv(csvCommand);
+  ASSERT_EQ(csv.Wait(30s), 0) << csv.err();
+  const Rows rows = ParseCsv(csv.out());
+  ASSERT_EQ(rows.size(), 3u) << csv.out();
+  const std::vector<std::string>& columns = rows[0];
+  const auto column = [&columns](const std::string& name) {
+    return static_cast<std::size_t>(std::find(columns.begin(), columns.end(), name) -
+                                    columns.begin());
+  };
+  std::map<std::string, std::string> outcomes;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), columns.size());
+    outcomes[rows[i].at(column("device_id"))] = rows[i].at(column("outcome"));
+    EXPECT_EQ(rows[i].at(column("port")), PortName("a"));
+  }
+  EXPECT_EQ(outcomes, (std::map<std::string, std::string>{{"1027262514131211", "completed"},
+                                                          {"1027262514131212", "port-lost"}}));
+
+  std::vector<std::string> jsonCommand = Cli();
+  jsonCommand.insert(jsonCommand.end(), {"history", "--db", DbArgument(), "--json"});
+  Subprocess json(jsonCommand);
+  ASSERT_EQ(json.Wait(30s), 0) << json.err();
+  std::istringstream lines(json.out());
+  std::map<std::string, nlohmann::json> units;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json unit = nlohmann::json::parse(line);
+    units[unit.at("device_id")] = unit;
+  }
+  ASSERT_EQ(units.size(), 2u) << json.out();
+  EXPECT_EQ(units.at("1027262514131211").at("program"), "标准版");
+  EXPECT_EQ(units.at("1027262514131211").at("blocks"), 70);
+  EXPECT_EQ(units.at("1027262514131212").at("outcome"), "port-lost");
+  EXPECT_EQ(units.at("1027262514131212").at("blocks"), 5);
 }
 
 TEST_F(Station, AUnitWhoseListLacksTheProgramIsRecordedWithWhatWasOffered) {
@@ -279,25 +229,6 @@ TEST_F(Station, KilledMidTransferLeavesASoundFileAndAnInterruptedUnit) {
   ASSERT_GE(rows.size(), 1u);
   EXPECT_EQ(rows[0].at("outcome"), "interrupted");
   EXPECT_NE(history.out().find("interrupted"), std::string::npos) << history.out();
-}
-
-// Every line on stdout is one JSON object, whatever the server's texts hold.
-std::vector<nlohmann::json> JsonLines(const std::string& out) {
-  std::vector<nlohmann::json> lines;
-  std::istringstream stream(out);
-  for (std::string line; std::getline(stream, line);) {
-    lines.push_back(nlohmann::json::parse(line));  // throws, failing the test, on anything else
-    EXPECT_TRUE(lines.back().contains("channel") && lines.back().contains("time")) << line;
-  }
-  return lines;
-}
-
-std::vector<nlohmann::json> Events(const std::vector<nlohmann::json>& lines,
-                                   const std::string& kind) {
-  std::vector<nlohmann::json> events;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(events),
-               [&](const nlohmann::json& line) { return line.at("event") == kind; });
-  return events;
 }
 
 // A port that will never open as it is marks its channel at once; the other

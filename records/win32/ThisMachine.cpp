@@ -1,0 +1,96 @@
+#include "records/ThisMachine.h"
+
+#include <windows.h>
+
+#include <time.h>
+
+#include <array>
+#include <cwchar>
+
+#include "records/Sqlite.h"
+
+namespace brintel::records {
+namespace {
+
+std::string Utf8(const wchar_t* text, int length) {
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string HostName() {
+  std::array<wchar_t, MAX_COMPUTERNAME_LENGTH + 1> name{};
+  DWORD size = static_cast<DWORD>(name.size());
+  if (::GetComputerNameW(name.data(), &size) == FALSE) {
+    return {};
+  }
+  return Utf8(name.data(), static_cast<int>(size));
+}
+
+std::int64_t ProcessId() {
+  return ::GetCurrentProcessId();
+}
+
+// A process that has ended but whose handle someone still holds can be
+// opened: only STILL_ACTIVE counts. ERROR_ACCESS_DENIED: it is there, under
+// another user.
+bool ProcessAlive(std::int64_t pid) {
+  if (pid <= 0 || pid > static_cast<std::int64_t>(MAXDWORD)) {
+    return false;
+  }
+  const HANDLE process =
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) {
+    return ::GetLastError() == ERROR_ACCESS_DENIED;
+  }
+  DWORD status = 0;
+  const bool running = ::GetExitCodeProcess(process, &status) != FALSE && status == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return running;
+}
+
+std::filesystem::path UserDataFolder() {
+  if (const wchar_t* folder = ::_wgetenv(L"LOCALAPPDATA"); folder != nullptr && *folder != L'\0') {
+    return folder;
+  }
+  throw RecordsError("LOCALAPPDATA is not set: give the records' file");
+}
+
+bool UtcParts(std::time_t t, std::tm& parts) {
+  return ::gmtime_s(&parts, &t) == 0;
+}
+
+bool LocalParts(std::time_t t, std::tm& parts) {
+  return ::localtime_s(&parts, &t) == 0;
+}
+
+std::time_t FromUtcParts(std::tm& parts) {
+  return ::_mkgmtime(&parts);
+}
+
+void ReadTimeZone() {
+  ::_tzset();
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+  const std::wstring& native = path.native();
+  return Utf8(native.data(), static_cast<int>(native.size()));
+}
+
+std::filesystem::path PathFromUtf8(const std::string& text) {
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          size);
+  }
+  return wide;
+}
+
+}  // namespace brintel::records
