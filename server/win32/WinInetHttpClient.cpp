@@ -79,6 +79,13 @@ DWORD StatusCode(HINTERNET request) {
 // One Get, shared by the caller and the thread that makes it. The caller may
 // give up on it at the deadline and return while the thread is still blocked
 // in WinINet: from then on the thread alone keeps it alive.
+//
+// A handle is closed by one side only, and never while the other may still
+// use its value (a closed value can stand for another channel's request a
+// moment later): the caller closes the handles only while the thread is
+// blocked inside a WinINet call on them, which is what ends that call, and
+// the thread never touches them again once the call returns abandoned.
+// Otherwise the thread closes them itself when it next looks.
 class Request {
   using Outcome = HttpResponse::Outcome;
 
@@ -90,7 +97,7 @@ class Request {
   Request& operator=(const Request&) = delete;
   ~Request() { CloseHandles(); }
 
-  // On the request's thread. Closes whatever handles the caller left open.
+  // On the request's thread. Closes whatever handles are still open.
   void Run() {
     HttpResponse response;
     try {
@@ -107,13 +114,14 @@ class Request {
   // Only once the thread has ended.
   HttpResponse TakeResponse() { return std::move(response_); }
 
-  // On the caller's thread at the deadline. Closing the handles is what makes
-  // a call blocked on them return. Wine 8 lets a blocked InternetOpenUrlA go
-  // on until the server closes; Keep ends the thread then.
+  // On the caller's thread at the deadline. Wine 8 lets a blocked
+  // InternetOpenUrlA go on until the server closes; the thread ends then.
   void Abandon() {
     const std::lock_guard<std::mutex> lock(mutex_);
     abandoned_ = true;
-    CloseHandles();
+    if (blocked_) {
+      CloseHandles();
+    }
   }
 
  private:
@@ -132,10 +140,21 @@ class Request {
     SetTimeout(session, INTERNET_OPTION_RECEIVE_TIMEOUT, options_.receiveTimeout);
     SetTimeout(session, INTERNET_OPTION_SEND_TIMEOUT, options_.sendTimeout);
 
+    if (!EnterBlockingCall()) {
+      return Abandoned();
+    }
     HINTERNET request = ::InternetOpenUrlA(session, url_.c_str(), nullptr, 0,
                                            INTERNET_FLAG_TRANSFER_ASCII, kContext);
+    const DWORD openError = ::GetLastError();
+    if (!LeaveBlockingCall()) {
+      if (request != nullptr) {
+        ::InternetCloseHandle(request);  // never handed over: ours to close
+      }
+      return Abandoned();
+    }
     if (request == nullptr) {
-      return Failure(Outcome::kInternetError, CallFailed("InternetOpenUrlA"));
+      return Failure(Outcome::kInternetError,
+                     "InternetOpenUrlA failed with error " + std::to_string(openError));
     }
     if (!Keep(request_, request)) {
       return Abandoned();
@@ -155,11 +174,17 @@ class Request {
     std::array<char, kReadBufferBytes> buffer{};
     while (true) {
       DWORD read = 0;
-      if (::InternetReadFile(request, buffer.data(), kReadBufferBytes, &read) == FALSE) {
-        return Failure(Outcome::kInternetError, CallFailed("InternetReadFile"));
+      if (!EnterBlockingCall()) {
+        return Abandoned();
       }
-      if (IsAbandoned()) {
-        return Abandoned();  // the handle may already stand for another request
+      const BOOL readOk = ::InternetReadFile(request, buffer.data(), kReadBufferBytes, &read);
+      const DWORD readError = ::GetLastError();
+      if (!LeaveBlockingCall()) {
+        return Abandoned();  // the handles may be closed: not another look at them
+      }
+      if (readOk == FALSE) {
+        return Failure(Outcome::kInternetError,
+                       "InternetReadFile failed with error " + std::to_string(readError));
       }
       if (read == 0) {
         break;
@@ -197,9 +222,19 @@ class Request {
     return true;
   }
 
-  bool IsAbandoned() {
+  // Around each call that may block on the network: from here the caller may
+  // close the handles to end it. False when the caller has already gone.
+  bool EnterBlockingCall() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return abandoned_;
+    blocked_ = !abandoned_;
+    return blocked_;
+  }
+  // False when the caller gave up meanwhile: the handles are then closed, or
+  // about to be, and must not be used again.
+  bool LeaveBlockingCall() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    blocked_ = false;
+    return !abandoned_;
   }
 
   static HttpResponse Abandoned() {
@@ -221,6 +256,7 @@ class Request {
   const std::string url_;
   std::mutex mutex_;
   bool abandoned_ = false;
+  bool blocked_ = false;
   HINTERNET session_ = nullptr;
   HINTERNET request_ = nullptr;
   HttpResponse response_;

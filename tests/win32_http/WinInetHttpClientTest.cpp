@@ -1,7 +1,9 @@
 #include "server/win32/WinInetHttpClient.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -221,6 +223,42 @@ TEST(WinInetHttpClient, SlowReplyWithinTheDeadlineIsABody) {
   ASSERT_EQ(timed.response->outcome, Outcome::kBody) << timed.response->detail;
   EXPECT_EQ(timed.response->body, "K_A_slow_but_whole");
   EXPECT_GT(timed.took, 1500ms);  // slower than both per-wait time-outs together
+}
+
+// Several channels' clients at once, each abandoning trickling requests at
+// their deadlines while the others open new ones: every whole reply that
+// comes back is the one its own server sent. A thread of an abandoned request
+// that read through a closed handle, whose value another request had taken
+// meanwhile, would take that request's bytes.
+TEST(WinInetHttpClient, AbandonedRequestsNeverReadAnotherChannelsReply) {
+  constexpr int kChannels = 4;
+  std::vector<std::unique_ptr<RawHttpServer>> own;
+  for (int channel = 0; channel < kChannels; ++channel) {
+    own.push_back(std::make_unique<RawHttpServer>(
+        Trickle(Reply("K_" + std::to_string(channel) + std::string(20, 'x'))), 5ms));
+  }
+  RawHttpServer trickling(Trickle(Reply(std::string(400, 'y'))), 20ms);
+  std::vector<std::thread> threads;
+  std::atomic<int> whole{0};
+  for (int channel = 0; channel < kChannels; ++channel) {
+    threads.emplace_back([&, channel] {
+      WinInetHttpClient abandoning(DeadlineOptions(std::chrono::milliseconds(150 + 40 * channel)));
+      WinInetHttpClient client(TestOptions());
+      const std::string expected = "K_" + std::to_string(channel) + std::string(20, 'x');
+      for (int round = 0; round < 5; ++round) {
+        EXPECT_EQ(abandoning.Get(trickling.Url("/")).outcome, Outcome::kInternetError);
+        const HttpResponse reply = client.Get(own[static_cast<std::size_t>(channel)]->Url("/"));
+        if (reply.outcome == Outcome::kBody) {
+          EXPECT_EQ(reply.body, expected) << "channel " << channel;
+          ++whole;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(whole.load(), kChannels * 5);
 }
 
 }  // namespace
