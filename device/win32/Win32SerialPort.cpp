@@ -46,6 +46,14 @@ bool Complete(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD& count)
 
 }  // namespace
 
+struct Win32SerialPort::Overlapped {
+  UniqueHandle ioEvent;
+  UniqueHandle waitEvent;
+  OVERLAPPED wait{};
+  DWORD events = 0;
+  bool waiting = false;
+};
+
 // fAbortOnError makes the driver refuse all input and output after a line
 // error until ClearCommError, which every read calls.
 void ApplyDisplayLineSettings(DCB& dcb) {
@@ -79,7 +87,13 @@ COMMTIMEOUTS DisplayLineTimeouts() {
   return timeouts;
 }
 
+Win32SerialPort::Win32SerialPort() = default;
+
 Win32SerialPort::Win32SerialPort(Options options) : options_(std::move(options)) {}
+
+Win32SerialPort::~Win32SerialPort() {
+  ClosePort();
+}
 
 std::vector<std::string> Win32SerialPort::Candidates() const {
   if (!options_.fixedPorts.empty()) {
@@ -115,8 +129,11 @@ bool Win32SerialPort::OpenPort(const std::string& name) {
   }
   lastOpenError_.clear();
   if (options_.waitable) {
-    event_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event_) {
+    overlapped_ = std::make_unique<Overlapped>();
+    overlapped_->ioEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    overlapped_->waitEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!overlapped_->ioEvent || !overlapped_->waitEvent) {
+      overlapped_.reset();
       lastOpenError_ =
           name + ": no event for its input (error " + std::to_string(::GetLastError()) + ")";
       handle_.reset();
@@ -150,7 +167,7 @@ bool Win32SerialPort::WriteByte(std::uint8_t byte) {
     return ::WriteFile(handle_.get(), &byte, 1, &written, nullptr) != FALSE && written == 1;
   }
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event_.get();
+  overlapped.hEvent = overlapped_->ioEvent.get();
   const BOOL started = ::WriteFile(handle_.get(), &byte, 1, nullptr, &overlapped);
   return Complete(handle_.get(), overlapped, started, written) && written == 1;
 }
@@ -189,7 +206,7 @@ bool Win32SerialPort::ReadQueuedByte(std::uint8_t& byte) {
   std::uint8_t received = 0;
   DWORD count = 0;
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event_.get();
+  overlapped.hEvent = overlapped_->ioEvent.get();
   const BOOL started = ::ReadFile(handle_.get(), &received, 1, nullptr, &overlapped);
   if (!Complete(handle_.get(), overlapped, started, count) || count != 1) {
     queued_ = 0;
@@ -209,9 +226,15 @@ void Win32SerialPort::ClearError() {
   ::ClearCommError(handle_.get(), &errors, &status);
 }
 
+// Closing the port ends a pending wait; its OVERLAPPED is freed only once the
+// system has let go of it, and kept for good when it never does.
 void Win32SerialPort::ClosePort() {
   handle_.reset();
-  event_.reset();
+  if (overlapped_ && overlapped_->waiting &&
+      ::WaitForSingleObject(overlapped_->waitEvent.get(), 1000) != WAIT_OBJECT_0) {
+    static_cast<void>(overlapped_.release());
+  }
+  overlapped_.reset();
   queued_ = 0;
 }
 
@@ -223,11 +246,12 @@ bool Win32SerialPort::InputQueued() {
 }
 
 bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadline) {
-  if (!handle_ || !event_) {
+  if (!handle_ || !overlapped_) {
     std::this_thread::sleep_until(deadline);
     return false;
   }
   const HANDLE handle = handle_.get();
+  Overlapped& state = *overlapped_;
   for (;;) {
     if (queued_ > 0 || InputQueued()) {
       return true;
@@ -237,30 +261,31 @@ bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadlin
     if (left.count() <= 0) {
       return false;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event_.get();
-    DWORD events = 0;
-    if (::WaitCommEvent(handle, &events, &overlapped) == FALSE) {
+    if (!state.waiting) {
+      state.wait = OVERLAPPED{};
+      state.wait.hEvent = state.waitEvent.get();
+      if (::WaitCommEvent(handle, &state.events, &state.wait) != FALSE) {
+        continue;  // an event already: look at the queue again
+      }
       if (::GetLastError() != ERROR_IO_PENDING) {
         // A lost port: nothing will come; the caller's tick finds out.
         std::this_thread::sleep_until(deadline);
         return false;
       }
+      state.waiting = true;
       // A byte that came before the wait began does not end it.
-      const DWORD waited =
-          InputQueued()
-              ? WAIT_TIMEOUT
-              : ::WaitForSingleObject(overlapped.hEvent,
-                                      static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(
-                                          left.count(), MAXDWORD - 1)));
-      if (waited != WAIT_OBJECT_0) {
-        // The documented way to end a pending WaitCommEvent, which Wine keeps.
-        ::SetCommMask(handle, kEventMask);
+      if (InputQueued()) {
+        return true;
       }
-      DWORD ignored = 0;
-      // The wait must be over before its OVERLAPPED goes.
-      ::GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
     }
+    if (::WaitForSingleObject(state.waitEvent.get(),
+                              static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(
+                                  left.count(), MAXDWORD - 1))) != WAIT_OBJECT_0) {
+      return InputQueued();
+    }
+    DWORD ignored = 0;
+    ::GetOverlappedResult(handle, &state.wait, &ignored, FALSE);
+    state.waiting = false;
   }
 }
 

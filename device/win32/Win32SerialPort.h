@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,9 @@ class Win32SerialPort final : public SerialPort {
     bool waitable = false;
   };
 
-  Win32SerialPort() = default;
+  Win32SerialPort();
   explicit Win32SerialPort(Options options);
+  ~Win32SerialPort() override;
 
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
@@ -56,8 +58,10 @@ class Win32SerialPort final : public SerialPort {
   bool IsOpen() const override { return static_cast<bool>(handle_); }
 
   // Waitable ports only: waits until bytes are queued to be read (true) or
-  // until `deadline` (false), on WaitCommEvent. Without an open port, or on a
-  // port opened without `waitable`, it only waits out the time.
+  // until `deadline` (false), on WaitCommEvent. A wait that outlives the call
+  // stays pending for the next one (the next write ends it: EV_TXEMPTY), so
+  // nothing is ever cancelled. Without an open port, or on a port opened
+  // without `waitable`, it only waits out the time.
   bool WaitForInput(std::chrono::steady_clock::time_point deadline);
 
   // Why the latest OpenPort, or the last port a scan tried, failed to open.
@@ -71,8 +75,10 @@ class Win32SerialPort final : public SerialPort {
   Options options_;
   // The open port, or none.
   UniqueHandle handle_;
-  // A waitable port's event for its overlapped calls, one at a time.
-  UniqueHandle event_;
+  // A waitable port's overlapped state: the events of its reads and writes
+  // and of its pending WaitCommEvent.
+  struct Overlapped;
+  std::unique_ptr<Overlapped> overlapped_;
   // Bytes the queue held when last asked, less those read since.
   unsigned long queued_ = 0;
   std::string lastOpenError_;

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "../contracts/SerialPortContract.h"
 #include "PtyPeerClient.h"
@@ -35,6 +36,29 @@ class PeerRig {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, SerialPortContract, PeerRig);
+
+// brintel-cli's port: opened for overlapped input and output so that the run
+// can sleep on WaitForInput. The same promises on the same line.
+class WaitablePort final : public SerialPort {
+ public:
+  std::vector<std::string> ScanPorts() override { return port_.ScanPorts(); }
+  bool OpenPort(const std::string& name) override { return port_.OpenPort(name); }
+  bool WriteByte(std::uint8_t byte) override { return port_.WriteByte(byte); }
+  bool ReadByte(std::uint8_t& byte) override { return port_.ReadByte(byte); }
+  void ClearError() override { port_.ClearError(); }
+  void ClosePort() override { port_.ClosePort(); }
+  bool IsOpen() const override { return port_.IsOpen(); }
+
+ private:
+  Win32SerialPort port_{Win32SerialPort::Options{.fixedPorts = {}, .waitable = true}};
+};
+
+class WaitablePeerRig : public PeerRig {
+ public:
+  using Port = WaitablePort;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32Waitable, SerialPortContract, WaitablePeerRig);
 
 }  // namespace
 }  // namespace brintel::testing

@@ -1,6 +1,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -121,6 +123,56 @@ TEST_F(Win32SerialTest, ReopeningAndClosingLeakNoHandle) {
 }
 
 // "COM0" is no port: nothing is left open for the core's SendByte.
+// brintel-cli's wait: it wakes when a byte comes, not at its deadline; without
+// input it returns at the deadline; a byte already queued, or one that comes
+// while the wait begins, is never slept over; a lost line only waits out the
+// time, and nothing of the port is left waiting.
+TEST_F(Win32SerialTest, WaitForInputWakesWhenAByteComesAndOtherwiseAtItsDeadline) {
+  Win32SerialPort port(
+      Win32SerialPort::Options{.fixedPorts = {peer_.portName()}, .waitable = true});
+  ASSERT_EQ(port.ScanPorts(), std::vector<std::string>{peer_.portName()});
+  ASSERT_TRUE(port.OpenPort(peer_.portName()));
+
+  auto start = Clock::now();
+  EXPECT_FALSE(port.WaitForInput(start + 300ms));
+  EXPECT_GE(Clock::now() - start, 290ms);
+
+  std::thread sender([this] {
+    std::this_thread::sleep_for(200ms);
+    peer_.Send({0x5A});
+  });
+  start = Clock::now();
+  EXPECT_TRUE(port.WaitForInput(start + 5s));
+  const auto woke = Clock::now() - start;
+  sender.join();
+  EXPECT_GE(woke, 150ms);
+  EXPECT_LT(woke, 2s);
+  // Queued and not yet read: no wait at all.
+  start = Clock::now();
+  EXPECT_TRUE(port.WaitForInput(start + 5s));
+  EXPECT_LT(Clock::now() - start, 500ms);
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(port.ReadByte(byte));
+  EXPECT_EQ(byte, 0x5A);
+  EXPECT_TRUE(port.WriteByte(0xA5));  // a wait that was ended leaves writes working
+  EXPECT_EQ(peer_.Receive(1), (std::vector<std::uint8_t>{0xA5}));
+
+  peer_.HangUp();
+  start = Clock::now();
+  EXPECT_FALSE(port.WaitForInput(start + 300ms));
+  EXPECT_GE(Clock::now() - start, 250ms);
+  EXPECT_FALSE(port.ReadByte(byte));
+}
+
+// A fixed list is what the scan tries, and a port that is not there says so.
+TEST_F(Win32SerialTest, AFixedPortThatIsNotThereIsNamedInTheOpenError) {
+  Win32SerialPort port(Win32SerialPort::Options{.fixedPorts = {"COM97"}, .waitable = true});
+  EXPECT_TRUE(port.ScanPorts().empty());
+  EXPECT_THAT(port.LastOpenError(), ::testing::HasSubstr("COM97: no such port"));
+  EXPECT_FALSE(port.OpenPort("COM97"));
+  EXPECT_FALSE(port.LastOpenErrorLasts());
+}
+
 TEST(Win32SerialNoPort, AfterAFailedOpenSendByteGivesUp) {
   Win32SerialPort port;
   EXPECT_FALSE(port.OpenPort("COM0"));

@@ -99,11 +99,21 @@ run::ChannelParts SystemChannelParts(const std::vector<std::string>& ports) {
   parts.waitForInput = [&waiter](run::RunClock::time_point until) {
     return waiter.WaitForInput(until);
   };
-  // An unplugged adapter takes its COM name with it.
+  // An unplugged adapter takes its COM name with it. Opened for no access at
+  // all, a port in use still answers that it is there (access denied);
+  // QueryDosDevice would do on Windows, but not for the ports Wine maps later.
   parts.portPresent = [ports] {
-    std::array<char, 512> target{};
-    return ports.size() == 1 && ::QueryDosDeviceA(ports.front().c_str(), target.data(),
-                                                  static_cast<DWORD>(target.size())) != 0;
+    if (ports.size() != 1) {
+      return false;
+    }
+    const HANDLE port =
+        ::CreateFileA(("//./" + ports.front()).c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(port);
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
   };
   return parts;
 }
