@@ -196,24 +196,31 @@ bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
   return true;
 }
 
-// The queue is asked only when the bytes it last told of are read: under Wine
-// every call is a round trip to its server. A line error fails the read, and
-// the next one clears it.
+// All that is queued comes in with one read, and the bytes are handed out one
+// by one from here: under Wine every call is a round trip to its server, and
+// a block's 515 echoes read one call each can outlast the echo's time. The
+// queue is asked (and a line error cleared) when they are all handed out.
 bool Win32SerialPort::ReadQueuedByte(std::uint8_t& byte) {
-  if (queued_ == 0 && !InputQueued()) {
-    return false;
+  if (taken_ == received_.size()) {
+    if (!InputQueued()) {
+      return false;
+    }
+    received_.resize(std::min<std::size_t>(queued_, kInputQueueBytes));
+    taken_ = 0;
+    DWORD count = 0;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = overlapped_->ioEvent.get();
+    const BOOL started = ::ReadFile(handle_.get(), received_.data(),
+                                    static_cast<DWORD>(received_.size()), nullptr, &overlapped);
+    if (!Complete(handle_.get(), overlapped, started, count)) {
+      count = 0;
+    }
+    received_.resize(count);
+    if (count == 0) {
+      return false;
+    }
   }
-  std::uint8_t received = 0;
-  DWORD count = 0;
-  OVERLAPPED overlapped{};
-  overlapped.hEvent = overlapped_->ioEvent.get();
-  const BOOL started = ::ReadFile(handle_.get(), &received, 1, nullptr, &overlapped);
-  if (!Complete(handle_.get(), overlapped, started, count) || count != 1) {
-    queued_ = 0;
-    return false;
-  }
-  --queued_;
-  byte = received;
+  byte = received_[taken_++];
   return true;
 }
 
@@ -236,6 +243,8 @@ void Win32SerialPort::ClosePort() {
   }
   overlapped_.reset();
   queued_ = 0;
+  received_.clear();
+  taken_ = 0;
 }
 
 bool Win32SerialPort::InputQueued() {
@@ -253,7 +262,7 @@ bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadlin
   const HANDLE handle = handle_.get();
   Overlapped& state = *overlapped_;
   for (;;) {
-    if (queued_ > 0 || InputQueued()) {
+    if (taken_ < received_.size() || InputQueued()) {
       return true;
     }
     const auto left =

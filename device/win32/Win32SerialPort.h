@@ -79,8 +79,12 @@ class Win32SerialPort final : public SerialPort {
   // and of its pending WaitCommEvent.
   struct Overlapped;
   std::unique_ptr<Overlapped> overlapped_;
-  // Bytes the queue held when last asked, less those read since.
+  // Bytes the queue held when last asked.
   unsigned long queued_ = 0;
+  // A waitable port's bytes read from the queue, and how many of them the
+  // caller has taken.
+  std::vector<std::uint8_t> received_;
+  std::size_t taken_ = 0;
   std::string lastOpenError_;
 };
 

@@ -289,6 +289,43 @@ TEST_F(Station, InterruptStopsEveryChannelAndJsonIsAllThatReachesStdout) {
   }
 }
 
+// --all-ports on Windows: a channel for every USB serial adapter the system
+// lists, in the order of their numbers, never its built-in UARTs (Wine lists
+// its COM1 as \Device\Serial0).
+TEST_F(Station, AllPortsOnWindowsGivesEveryUsbAdapterAChannel) {
+  if (!WindowsCli()) {
+    GTEST_SKIP() << "the system's list of adapters is Windows'";
+  }
+  Bench("b", {Unit("2027262514131211")});
+  Bench("a", {Unit("1027262514131211")});
+  const auto registry = [](std::vector<std::string> args) {
+    args.insert(args.begin(), {Cli().front(), "reg"});
+    Subprocess reg(args);
+    return reg.Wait(30s);
+  };
+  const std::string key = R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)";
+  // Listed in the other order than their numbers.
+  ASSERT_EQ(registry({"add", key, "/v", R"(\Device\VCP0)", "/d", PortName("a"), "/f"}), 0);
+  ASSERT_EQ(registry({"add", key, "/v", R"(\Device\VCP1)", "/d", PortName("b"), "/f"}), 0);
+  std::vector<std::string> argv = Cli();
+  argv.insert(argv.end(),
+              {"station", "--all-ports", "--program", "标准版", "--units", "2", "--db",
+               DbArgument(), "--server", server->Host() + ":" + std::to_string(server->Port())});
+  Subprocess station(argv);
+  const int status = station.Wait(90s);
+  registry({"delete", key, "/v", R"(\Device\VCP0)", "/f"});
+  registry({"delete", key, "/v", R"(\Device\VCP1)", "/f"});
+  ASSERT_EQ(status, 0) << station.out() << station.err();
+  for (const auto& bench : benches) {
+    ExpectWrittenOnce(bench->Results().at(0), Expected(kStandardGbk));
+  }
+  // Channel 1 is the lower COM number, whatever order the system lists them in.
+  const std::vector<Row> rows = ReadUnits(db, "SELECT channel, port FROM units ORDER BY channel");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].at("port"), PortName("b"));
+  EXPECT_EQ(rows[1].at("port"), PortName("a"));
+}
+
 // A single run with --json reports its unit as a station channel does.
 TEST_F(Station, ASingleRunWithJsonEndsWithItsUnit) {
   Bench("a", {Unit("1027262514131211")});
