@@ -420,7 +420,8 @@ TEST_F(EndToEnd, UsageAndRefusals) {
   EXPECT_EQ(noTerminal.status, 2) << noTerminal.err;
   EXPECT_NE(noTerminal.err.find("give --program NAME, --yes or --list"), std::string::npos)
       << noTerminal.err;
-  for (const char* bad : {"http://127.0.0.1:8080", "127.0.0.1/programs", "127.0.0.1:0", "a:b:c"}) {
+  for (const char* bad :
+       {"http://127.0.0.1:8080", "127.0.0.1/programs", "127.0.0.1:0", "127.0.0.1:65536", "a:b:c"}) {
     const Result scheme = Run({"--yes", "--server", bad});
     EXPECT_EQ(scheme.status, 2) << bad;
     EXPECT_EQ(scheme.err.rfind("brintel-cli: --server: must be HOST or HOST:PORT", 0), 0u)

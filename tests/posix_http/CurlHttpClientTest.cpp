@@ -356,7 +356,8 @@ TEST_F(CurlHttpClientFailureTest, ConnectionDroppedMidBodyIsNeverABody) {
                                  "\r\nContent-Length: 0\r\n\r\n");
     for (const int port : {server.port(), redirect.port()}) {
       const HttpResponse response = TimedGet(TestOptions(), Loopback(port, "/list"));
-      EXPECT_EQ(response.outcome, Outcome::kInternetError) << port;
+      EXPECT_EQ(response.outcome, Outcome::kInternetError)
+          << (port == server.port() ? "direct" : "after a redirect");
       EXPECT_THAT(response.body, IsEmpty());
       EXPECT_THAT(response.detail, Not(IsEmpty()));
     }

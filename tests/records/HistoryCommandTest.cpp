@@ -228,9 +228,14 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
 // any text all the same, a lone CR too (a spreadsheet ends the row there).
 TEST(CsvFieldTest, QuotedExactlyWhenACommaAQuoteOrALineEndIsInside) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", ""},           {"plain text", "plain text"}, {"a,b", "\"a,b\""},
-      {"say \"hi\"", "\"say \"\"hi\"\"\""}, {"a\rb", "\"a\rb\""}, {"a\nb", "\"a\nb\""},
-      {"\r", "\"\r\""},       {"'=1+1\t", "'=1+1\t"},
+      {"", ""},
+      {"plain text", "plain text"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"a\rb", "\"a\rb\""},
+      {"a\nb", "\"a\nb\""},
+      {"\r", "\"\r\""},
+      {"'=1+1\t", "'=1+1\t"},
   };
   for (const auto& [text, field] : cases) {
     EXPECT_EQ(history_text::CsvField(text), field) << text;

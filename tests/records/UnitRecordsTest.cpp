@@ -30,7 +30,10 @@ TEST_F(UnitRecordsTest, EveryFieldSurvivesReopeningUnderItsColumn) {
   {
     auto store = UnitRecords::Open(file);  // makes the folders
     unit.id = store.Begin(unit);
-    EXPECT_EQ(store.Query(), std::vector{unit}) << "the open row, as begun";
+    const auto open = store.Query();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].deviceId + " " + open[0].transferDeviceId, "A1B2 A1B3");
+    EXPECT_EQ(open[0], unit) << "the open row, as begun";
     unit.endedAt = "2026-12-09T02:33:10.500Z";
     unit.program = "直達";
     unit.title = "行车显示器 升级";

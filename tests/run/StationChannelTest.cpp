@@ -51,18 +51,18 @@ class StationChannelTest : public ::testing::Test {
     settings.channel = 2;
     settings.port = kPort;
     settings.defaultServer = kServer;
-    run::StationChannel channel(std::move(settings), std::move(parts), clock,
-                                [&](const RunEvent& event) {
-                                  if (event.kind == RunEvent::Kind::kUnitStarted ||
-                                      event.kind == RunEvent::Kind::kUnitEnded) {
-                                    units.push_back(event);
-                                    units.back().seconds = clock.Seconds();
-                                  }
-                                  if (event.kind == RunEvent::Kind::kUnitEnded) {
-                                    firstEndedAt = firstEndedAt > 0 ? firstEndedAt : clock.Seconds();
-                                    stop = units.size() == unitsWanted;
-                                  }
-                                });
+    run::StationChannel channel(
+        std::move(settings), std::move(parts), clock, [&](const RunEvent& event) {
+          if (event.kind == RunEvent::Kind::kUnitStarted ||
+              event.kind == RunEvent::Kind::kUnitEnded) {
+            units.push_back(event);
+            units.back().seconds = clock.Seconds();
+          }
+          if (event.kind == RunEvent::Kind::kUnitEnded) {
+            firstEndedAt = firstEndedAt > 0 ? firstEndedAt : clock.Seconds();
+            stop = units.size() == unitsWanted;
+          }
+        });
     channel.Run(stop);
   }
 
@@ -108,7 +108,7 @@ TEST_F(StationChannelTest, ADisplayThatFallsSilentMidTransferIsGivenUpAfterTwoSe
   Run([](double) {});
 
   ASSERT_EQ(units.size(), 2u);
-  EXPECT_EQ(units[1].outcome, UnitOutcome::kDisplaySilent);
+  EXPECT_STREQ(run::OutcomeName(units[1].outcome), "display-silent");
   EXPECT_EQ(units[1].counts.accepted, 5);
   EXPECT_EQ(units[1].deviceId, kDisplayA);
   EXPECT_EQ(units[1].transferDeviceId, kDisplayA);

@@ -178,7 +178,7 @@ TEST_F(UpgradeRunTest, APackageMadeForAnotherDisplayEndsTheUnitOtherDevice) {
   EXPECT_EQ(Run(h.Settings()), Ending::kStopped);
   const RunEvent* ended = Ended();
   ASSERT_NE(ended, nullptr);
-  EXPECT_EQ(ended->outcome, UnitOutcome::kOtherDevice);
+  EXPECT_STREQ(run::OutcomeName(ended->outcome), "other-device");
   EXPECT_EQ(ended->deviceId, kDisplayA);
   EXPECT_EQ(ended->transferDeviceId, "");
   EXPECT_EQ(ended->program, program.name);
