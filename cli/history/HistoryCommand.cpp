@@ -33,20 +33,6 @@ namespace {
 using records::UnitRecord;
 using namespace history_text;
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) {
-    return text;
-  }
-  std::string quoted = "\"";
-  for (char c : text) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  return quoted + '"';
-}
-
 // A spreadsheet takes a cell that starts with one of these for a formula: the
 // leading apostrophe OWASP advises makes it text.
 std::string CsvText(const std::string& text) {

@@ -14,6 +14,20 @@ std::string Shown(const std::string& text) {
   return ShownText(text, std::numeric_limits<int>::max());
 }
 
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
+    return text;
+  }
+  std::string quoted = "\"";
+  for (char c : text) {
+    quoted += c;
+    if (c == '"') {
+      quoted += '"';
+    }
+  }
+  return quoted + '"';
+}
+
 std::string OneDecimal(double value) {
   std::ostringstream text;
   text.setf(std::ios::fixed);

@@ -15,6 +15,10 @@ inline constexpr const char* kRunning = "running";
 // terminal nor hide a line end in a spreadsheet's cell. Never cut.
 std::string Shown(const std::string& text);
 
+// One CSV field as RFC 4180 has it: quoted when it holds a comma, a quote or
+// a line end of either kind, a quote inside doubled.
+std::string CsvField(const std::string& text);
+
 std::string OneDecimal(double value);
 std::string OrDash(const std::string& text);
 std::string OutcomeShown(const std::string& outcome);

@@ -19,6 +19,8 @@
 #include <numeric>
 #include <vector>
 
+#include "device/SerialLink.h"
+
 namespace brintel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -104,6 +106,27 @@ TYPED_TEST_P(SerialPortContract, AfterTheDisplayIsUnpluggedWritesAndReadsFailAtO
   EXPECT_LT(TestFixture::Clock::now() - start, TypeParam::kLostPortBound);
 }
 
+// The core's two helpers on a real line: DrainInput takes what is queued and
+// tells how many, and SendByte gives a lost line up within its limit.
+TYPED_TEST_P(SerialPortContract, DrainInputTakesWhatCameAndSendByteGivesALostLineUp) {
+  typename TestFixture::Port port;
+  ASSERT_TRUE(port.OpenPort(this->rig.PortName()));
+  ASSERT_EQ(this->rig.Send(Bytes(300, 0x9C)), 300u);
+  EXPECT_EQ(DrainInput(port), 300u);
+  std::uint8_t byte = 0xAA;
+  EXPECT_FALSE(port.ReadByte(byte));
+  ASSERT_EQ(this->rig.Send({0x42}), 1u);
+  EXPECT_EQ(this->ReadFromPort(port, 1), Bytes{0x42});
+
+  this->rig.HangUp();
+  const auto start = TestFixture::Clock::now();
+  int pauses = 0;
+  EXPECT_FALSE(SendByte(port, 0x63, [&](int) { ++pauses; }));
+  EXPECT_LE(pauses, SEND_RETRY_LIMIT_MS);
+  EXPECT_LT(TestFixture::Clock::now() - start,
+            std::chrono::milliseconds{SEND_RETRY_LIMIT_MS} + TypeParam::kLostPortBound);
+}
+
 // The system hands out a freed descriptor or handle value again, so a second
 // close on it would close `other`.
 TYPED_TEST_P(SerialPortContract, ClosingTwiceLeavesAPortOpenedSinceAlone) {
@@ -133,6 +156,7 @@ TYPED_TEST_P(SerialPortContract, WithoutAnOpenPortNothingIsWrittenOrRead) {
 REGISTER_TYPED_TEST_SUITE_P(SerialPortContract, EveryByteValueCrossesBothWaysUntranslated,
                             ReadNeverWaitsAndDropsWhatTheDisplaySentBeforeTheOpen,
                             AfterTheDisplayIsUnpluggedWritesAndReadsFailAtOnce,
+                            DrainInputTakesWhatCameAndSendByteGivesALostLineUp,
                             ClosingTwiceLeavesAPortOpenedSinceAlone,
                             WithoutAnOpenPortNothingIsWrittenOrRead);
 

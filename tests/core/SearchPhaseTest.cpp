@@ -197,13 +197,18 @@ TEST_F(SearchPhase, PortWhoseWritesKeepFailingIsGivenUpWithinAboutASecond) {
   EXPECT_TRUE(h.host.messages.empty());
 }
 
-// Windows' Sleep(1) lasts up to 15.6 ms: 1000 such pauses would hold the
-// window 16 s. The bound is the time passed, whatever one pause takes.
-TEST_F(SearchPhase, SendByteGivesUpAfterAboutASecondHoweverLongOnePauseLasts) {
+// A pause of 1 ms after each refusal, up to the limit. Windows' Sleep(1) lasts
+// up to 15.6 ms: 1000 such pauses would hold the window 16 s, so the time
+// passed bounds it too, whatever one pause takes.
+TEST_F(SearchPhase, SendByteGivesUpAfterItsPausesOrAboutASecondWhicheverComesFirst) {
   h.port.ports = {"COM1"};
   ASSERT_TRUE(h.port.OpenPort("COM1"));
   h.port.writesFail = true;
   int pauses = 0;
+  EXPECT_FALSE(SendByte(h.port, PROBE_BYTE, [&pauses](int ms) { pauses += ms; }));
+  EXPECT_EQ(pauses, SEND_RETRY_LIMIT_MS);
+
+  pauses = 0;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(SendByte(h.port, PROBE_BYTE, [&pauses](int) {
     ++pauses;
@@ -212,6 +217,18 @@ TEST_F(SearchPhase, SendByteGivesUpAfterAboutASecondHoweverLongOnePauseLasts) {
   EXPECT_GE(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(SEND_RETRY_LIMIT_MS));
   EXPECT_LE(pauses, SEND_RETRY_LIMIT_MS / 16 + 1);
+}
+
+// A line that never runs dry (a babbling device) must not hold the tick.
+TEST_F(SearchPhase, DrainInputStopsAt64KiBOnALineThatNeverRunsDry) {
+  h.port.ports = {"COM1"};
+  ASSERT_TRUE(h.port.OpenPort("COM1"));
+  h.port.endless = 0x5A;
+  EXPECT_EQ(DrainInput(h.port), 64u * 1024);
+  h.port.endless.reset();
+  h.port.Queue({1, 2, 3});
+  EXPECT_EQ(DrainInput(h.port), 3u);
+  EXPECT_EQ(DrainInput(h.port), 0u);
 }
 
 TEST_F(SearchPhase, WriteRefusedUntilTheErrorIsClearedStillGoesOut) {

@@ -420,7 +420,8 @@ TEST_F(EndToEnd, UsageAndRefusals) {
   EXPECT_EQ(noTerminal.status, 2) << noTerminal.err;
   EXPECT_NE(noTerminal.err.find("give --program NAME, --yes or --list"), std::string::npos)
       << noTerminal.err;
-  for (const char* bad : {"http://127.0.0.1:8080", "127.0.0.1/programs", "127.0.0.1:0", "a:b:c"}) {
+  for (const char* bad :
+       {"http://127.0.0.1:8080", "127.0.0.1/programs", "127.0.0.1:0", "127.0.0.1:65536", "a:b:c"}) {
     const Result scheme = Run({"--yes", "--server", bad});
     EXPECT_EQ(scheme.status, 2) << bad;
     EXPECT_EQ(scheme.err.rfind("brintel-cli: --server: must be HOST or HOST:PORT", 0), 0u)
@@ -437,11 +438,13 @@ TEST_F(EndToEnd, UsageAndRefusals) {
   EXPECT_NE(help.out.find("--port NAME"), std::string::npos) << help.out;
   EXPECT_EQ(help.out.find("NAME:"), std::string::npos) << help.out;
   EXPECT_EQ(help.out.find("SECONDS:"), std::string::npos) << help.out;
-  for (const char* seconds : {"-1", "0", "nan", "inf", "1e10", "5x"}) {
+  for (const char* seconds : {"-1", "0", "nan", "inf", "1e10", "1000000.5", "5x", "5 "}) {
     const Result bad = Run({"--list", "--search-timeout", seconds});
     EXPECT_EQ(bad.status, 2) << seconds;
+    EXPECT_NE(bad.err.find("must be a number of seconds"), std::string::npos) << bad.err;
     EXPECT_LT(bad.err.size(), 200u) << "a short reason, not a 309-digit range: " << bad.err;
   }
+  EXPECT_EQ(Run({"--list", "--search-timeout", "1000000"}).status, 0) << "the highest limit";
   EXPECT_EQ(Run({"--list", "--port", ""}, false).status, 2);
   // A port that can never be opened as it is ends the run at once.
   const Result notATty = Run({"--list", "--port", "/etc/hostname"}, false);

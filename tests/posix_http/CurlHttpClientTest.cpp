@@ -351,10 +351,17 @@ TEST_F(CurlHttpClientFailureTest, ConnectionDroppedMidBodyIsNeverABody) {
   for (const auto& [name, reply] : replies) {
     SCOPED_TRACE(name);
     const RawHttpServer server(reply);
-    const HttpResponse response = TimedGet(TestOptions(), Loopback(server.port(), "/list"));
-    EXPECT_EQ(response.outcome, Outcome::kInternetError);
-    EXPECT_THAT(response.body, IsEmpty());
-    EXPECT_THAT(response.detail, Not(IsEmpty()));
+    // After a redirect, whose own headers ended well, as well as directly.
+    const RawHttpServer redirect("HTTP/1.1 302 Found\r\nLocation: " + server.Url("/list") +
+                                 "\r\nContent-Length: 0\r\n\r\n");
+    for (const int port : {server.port(), redirect.port()}) {
+      const HttpResponse response = TimedGet(TestOptions(), Loopback(port, "/list"));
+      EXPECT_EQ(response.outcome, Outcome::kInternetError)
+          << (port == server.port() ? "direct" : "after a redirect");
+      EXPECT_THAT(response.body, IsEmpty());
+      EXPECT_THAT(response.detail, Not(IsEmpty()));
+    }
+    EXPECT_EQ(server.Connections(), 2);
   }
 }
 

@@ -98,6 +98,29 @@ TEST(PosixSerialLine, ClearErrorResumesOutputThatAStopSuspended) {
   EXPECT_EQ(pty.Receive(1), Bytes{0x55});
 }
 
+// The run waits here between ticks: a port that is closed or hung up must
+// still take the whole wait, or the run would spin on it.
+TEST(PosixSerialLine, WaitForInputReturnsWithBytesAndOtherwiseWaitsOutItsDeadline) {
+  using std::chrono::milliseconds;
+  constexpr milliseconds kWait{60};
+  PtyPair pty;
+  PosixSerialPort port;
+  const auto waitedOut = [&](const char* what) {
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.WaitForInput(start + kWait)) << what;
+    EXPECT_GE(Clock::now() - start, kWait) << what;
+  };
+  waitedOut("no port open");
+  ASSERT_TRUE(port.OpenPort(pty.path()));
+  waitedOut("nothing queued");
+  pty.Send({0x42});
+  EXPECT_TRUE(port.WaitForInput(Clock::now() + kCrossingDeadline));
+  std::uint8_t byte = 0;
+  EXPECT_TRUE(port.ReadByte(byte));
+  pty.CloseMaster();
+  waitedOut("hung up");
+}
+
 TEST(PosixSerialOwnership, ASecondOpenerIsRefusedUntilTheFirstCloses) {
   PtyPair pty;
   PosixSerialPort first;

@@ -17,6 +17,7 @@
 
 #include "cli/history/HistoryCommand.h"
 #include "cli/history/HistoryHtml.h"
+#include "cli/history/HistoryText.h"
 #include "cli/terminal/TerminalText.h"
 #include "records/UnitRecords.h"
 #include "tests/records/RecordsTestSupport.h"
@@ -189,6 +190,24 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
   EXPECT_EQ(err.str(), "");
 }
 
+// The cells reach it as shown text, without line ends; the field must hold
+// any text all the same, a lone CR too (a spreadsheet ends the row there).
+TEST(CsvFieldTest, QuotedExactlyWhenACommaAQuoteOrALineEndIsInside) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"plain text", "plain text"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"a\rb", "\"a\rb\""},
+      {"a\nb", "\"a\nb\""},
+      {"\r", "\"\r\""},
+      {"'=1+1\t", "'=1+1\t"},
+  };
+  for (const auto& [text, field] : cases) {
+    EXPECT_EQ(history_text::CsvField(text), field) << text;
+  }
+}
+
 // What a spreadsheet would run, or a terminal obey, comes out inert: in the
 // CSV (with the mark Excel needs to read UTF-8) and in the table alike.
 TEST_F(HistoryCommandTest, FormulasAndControlCharactersComeOutInert) {
@@ -313,6 +332,7 @@ TEST_F(HistoryCommandTest, UsageErrorsAreOneLineAndExitTwo) {
       {{.db = missing}, missing + ": no such file"},
       {{.device = "DEV1"}, "--device DEV1: not a display id"},
       {{.device = "102726251413121"}, "16 hexadecimal digits"},
+      {{.device = "10272625141312111"}, "16 hexadecimal digits"},
       {{.device = "10272625141312G1"}, "16 hexadecimal digits"},
       {{.since = "last week"}, "--since last week: not a local date"},
       {{.since = "2026-02-30"}, "--since 2026-02-30"},

@@ -55,11 +55,17 @@ TEST_F(SchemaTest, AVersionOneFileGetsTheIndexesAndKeepsItsUnits) {
             "4");
 }
 
-TEST_F(SchemaTest, AFileNewerThanTheProgramIsRefusedAndLeftAlone) {
-  Create().Exec("PRAGMA user_version = 99");
-  EXPECT_THAT(OpenError(), AllOf(HasSubstr(file), HasSubstr("version 99")));
-  EXPECT_EQ(ReadText(file, "PRAGMA user_version"), "99");
-  EXPECT_EQ(ReadText(file, "SELECT count(*) FROM sqlite_master"), "0");
+// Just past the steps this program knows, and below zero (a step's index).
+TEST_F(SchemaTest, AFileOfAVersionThisProgramDoesNotKnowIsRefusedAndLeftAlone) {
+  const auto known = static_cast<std::int64_t>(SchemaSteps().size());
+  for (const std::int64_t version : {known + 1, std::int64_t{-1}}) {
+    const std::string text = std::to_string(version);
+    SCOPED_TRACE(text);
+    Create().Exec(("PRAGMA user_version = " + text).c_str());
+    EXPECT_THAT(OpenError(), AllOf(HasSubstr(file), HasSubstr("version " + text)));
+    EXPECT_EQ(ReadText(file, "PRAGMA user_version"), text);
+    EXPECT_EQ(ReadText(file, "SELECT count(*) FROM sqlite_master"), "0");
+  }
 }
 
 TEST_F(SchemaTest, StepsRunInOrderAndAFailedStepUndoesOnlyItself) {

@@ -26,11 +26,15 @@ class UnitRecordsTest : public ::testing::Test {
 
 TEST_F(UnitRecordsTest, EveryFieldSurvivesReopeningUnderItsColumn) {
   UnitRecord unit = Unit(2, "A1B2", "2026-12-09T02:31:07.125Z");
+  unit.transferDeviceId = "A1B3";
   {
     auto store = UnitRecords::Open(file);  // makes the folders
     unit.id = store.Begin(unit);
+    const auto open = store.Query();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].deviceId + " " + open[0].transferDeviceId, "A1B2 A1B3");
+    EXPECT_EQ(open[0], unit) << "the open row, as begun";
     unit.endedAt = "2026-12-09T02:33:10.500Z";
-    unit.transferDeviceId = "A1B3";
     unit.program = "直達";
     unit.title = "行车显示器 升级";
     unit.listUrl = "http://127.0.0.1:8080/cargetnameplovix.asp?id=A1B2";
@@ -192,6 +196,27 @@ TEST_F(UnitRecordsTest, FiltersBySinceAndDeviceNewestFirst) {
   EXPECT_EQ(ids({"2026-12-09", "A"}), (std::vector{late, edge}));
   EXPECT_THROW(store.Query({"2026-02-30", {}}), std::invalid_argument);
   EXPECT_THROW(store.Query({"yesterday", {}}), std::invalid_argument);
+}
+
+// Each field on both sides of its bounds, in stored times and --since alike.
+TEST(TimestampsTest, EachFieldIsReadWithinItsBounds) {
+  using namespace std::chrono;
+  EXPECT_EQ(ParseUtc("2026-12-09T23:59:59.999Z"),
+            sys_days{2026y / 12 / 9} + 23h + 59min + 59s + 999ms);
+  EXPECT_EQ(ParseUtc("2028-02-29T00:00:00Z"), sys_days{2028y / 2 / 29});
+  for (const char* bad :
+       {"2026-12-09T24:00:00.000Z", "2026-12-09T23:60:00.000Z", "2026-12-09T23:59:60.000Z",
+        "2026-13-01T00:00:00Z", "2026-12-32T00:00:00Z", "2026-02-29T00:00:00Z",
+        "2026-12-09T23:59:59.99Z", "2026-12-09T23:59:59.999", "2026-12-09T23:59:59.999Zx"}) {
+    EXPECT_EQ(ParseUtc(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(SinceBound("2026-12-09 23:59"), "2026-12-09T23:59");
+  EXPECT_EQ(SinceBound("2026-12-09T23:59:59Z"), "2026-12-09T23:59:59");
+  for (const char* bad : {"2026-12-09T24:00", "2026-12-09T23:60", "2026-12-09T23:59:60",
+                          "2026-12-09T23:5", "2026-12-09T23:59:59.0", "2026-12-09Tx"}) {
+    EXPECT_EQ(SinceBound(bad), std::nullopt) << bad;
+    EXPECT_EQ(SinceTime(bad), std::nullopt) << bad;
+  }
 }
 
 TEST(DefaultHistoryPathTest, XdgDataHomeThenHome) {

@@ -168,6 +168,49 @@ TEST_F(UpgradeRunTest, AnotherDisplayInTheTransferIsNamedAndNeverWritten) {
   }
 }
 
+// The package names another display: nothing is written, and the unit ends
+// as other-device with what it had asked for.
+TEST_F(UpgradeRunTest, APackageMadeForAnotherDisplayEndsTheUnitOtherDevice) {
+  const sim::DisplayProtocol& display = h.PlugIn();
+  const sim::Program program = sim::Catalogue::Default().Programs().front();
+  const std::string listUrl = ListUrl("", kServer, kDisplayA);
+  h.http.Serve(PackageUrl(listUrl, program.name), sim::BuildPackage(kDisplayB, "KEY", program));
+  EXPECT_EQ(Run(h.Settings()), Ending::kStopped);
+  const RunEvent* ended = Ended();
+  ASSERT_NE(ended, nullptr);
+  EXPECT_STREQ(run::OutcomeName(ended->outcome), "other-device");
+  EXPECT_EQ(ended->deviceId, kDisplayA);
+  EXPECT_EQ(ended->transferDeviceId, "");
+  EXPECT_EQ(ended->program, program.name);
+  EXPECT_EQ(ended->listUrl, listUrl);
+  EXPECT_EQ(ended->counts, BlockCounts{});
+  EXPECT_EQ(display.Counters().blocksReceived, 0u);
+}
+
+// Without a program named, the first in the choice's sorted order (as the
+// window offers them), not the first the list holds.
+TEST(ChannelHost, ChoosesByNameInTheSortedOrderAndNamesWhatTheListHolds) {
+  const std::vector<std::string> names = {"b", "A", "c"};
+  std::vector<std::string> notes;
+  const auto host = [&](std::optional<std::string> program) {
+    return run::ChannelHost({.channel = 1, .program = std::move(program), .address = {}},
+                            [&](const RunEvent& event) { notes.push_back(event.text); });
+  };
+  run::ChannelHost any = host(std::nullopt);
+  const ProgramChoice first = any.ChooseProgram(names);
+  EXPECT_TRUE(first.accepted);
+  EXPECT_EQ(first.entry, 1u);
+  EXPECT_EQ(any.program(), "A");
+  EXPECT_EQ(host("c").ChooseProgram(names).entry, 2u);
+
+  run::ChannelHost missing = host("C");
+  EXPECT_FALSE(missing.ChooseProgram(names).accepted);
+  EXPECT_EQ(missing.refusal(), run::RunHost::Refusal::kUnknownProgram);
+  EXPECT_EQ(missing.offered(), names);
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes.back(), "the program list holds no \"C\"; it holds: A, b, c");
+}
+
 TEST(UnitOutcome, ComesFromTheDriversTheEnginesAndTheHostsReasons) {
   using run::RunHost;
   struct Case {

@@ -50,6 +50,7 @@ class ScriptedPort : public SerialPort {
   std::deque<std::uint8_t> input;  // readable now
   bool holding = false;
   std::deque<HeldByte> held;
+  std::optional<std::uint8_t> endless;  // read for ever: a line that never runs dry
   sim::Clock::time_point now{};
 
   // From now on `display` is the far end of port `name`.
@@ -114,6 +115,10 @@ class ScriptedPort : public SerialPort {
   }
   bool ReadByte(std::uint8_t& byte) override {
     byte = 0;
+    if (openPort && endless) {
+      byte = *endless;
+      return true;
+    }
     if (!openPort || input.empty()) {
       return false;
     }
