@@ -378,7 +378,7 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
     const bool bySocket = options.by == "socket";
     if (options.html) {
       HistoryPageContext context{
-          path.string(), {}, options.utc, std::chrono::system_clock::now(), {}};
+          path.string(), {}, options.utc, std::chrono::system_clock::now(), {}, false};
       if (options.since) {
         context.filters = "units since " + *options.since;
       }

@@ -456,8 +456,10 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
     }
     html += Legend(present, failures);
     html += GroupChart(records::GroupBySocket(newestFirst), failures, "socket");
-    html += "\n<h2>Outcomes per day</h2>\n";
-    html += GroupChart(records::GroupByDay(newestFirst, utc), failures, "day");
+    if (context.perDay) {
+      html += "\n<h2>Outcomes per day</h2>\n";
+      html += GroupChart(records::GroupByDay(newestFirst, utc), failures, "day");
+    }
     html += '\n';
   }
 

@@ -15,6 +15,7 @@ struct HistoryPageContext {
   bool utc = false;     // times in UTC instead of local time
   std::chrono::system_clock::time_point made{};
   std::string backTo;  // a link to the page this one belongs to (the live station); empty: none
+  bool perDay = false;  // each day's outcomes too, as history --by day counts them
 };
 
 // One HTML page that needs nothing else, neither a fetch nor a script: the

@@ -690,6 +690,8 @@ constexpr char kReadTiles[] = R"(
             id: t.id, tone: t.className, blocks: t.querySelector('progress').value,
             display: t.querySelector('.display').textContent,
             reason: t.querySelector('.reason').textContent,
+            title: t.querySelector('.title').textContent,
+            markup: t.querySelectorAll('.title *').length,
             pictures: [...t.querySelectorAll('.pictures img:not([hidden])')].map((i) => ({
               src: i.getAttribute('src'), complete: i.complete,
               width: i.naturalWidth, height: i.naturalHeight}))}))};)";
@@ -702,6 +704,13 @@ TEST_F(Station, TheWebPageFollowsTheStationLiveInABrowser) {
   if (const std::string missing = WebDriver::Missing(); !missing.empty()) {
     GTEST_SKIP() << missing;
   }
+  // A title that would be markup, were it not set as text.
+  const std::string hostile = "<img src=x onerror=\"document.title='owned'\">";
+  std::vector<sim::Program> programs = sim::Catalogue::Default().Programs();
+  programs[3].title = hostile;  // 标准版
+  server = std::make_unique<sim::ProgramServer>(sim::Catalogue(programs),
+                                                sim::ProgramServer::Options{});
+  server->Start();
   Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")}, 1500ms, 57600);
   Bench("b", {Unit("2027262514131211")}, 2500ms, 57600);
   Bench("c", {Unit("3027262514131211", {"unplug-after:40"})}, 2500ms, 57600);
@@ -767,6 +776,9 @@ TEST_F(Station, TheWebPageFollowsTheStationLiveInABrowser) {
   // As the package of 标准版 names them.
   EXPECT_EQ(pictures[0].at("src"), "pictures/134.bmp");
   EXPECT_EQ(pictures[1].at("src"), "pictures/135.bmp");
+  EXPECT_EQ(page.at("tiles")[1].at("title"), hostile);
+  EXPECT_EQ(page.at("tiles")[1].at("markup"), 0);
+  EXPECT_NE(browser.Run("return document.title;"), "owned");
   ASSERT_FALSE(failed.is_null()) << page.dump();
   EXPECT_THAT(failed.at("reason").get<std::string>(),
               ::testing::HasSubstr("unplugged mid-transfer"));

@@ -28,6 +28,7 @@ constexpr auto kFramePause = 200ms;
 constexpr auto kKeepAlive = 15s;
 // How long the open pages are given to hear that the station ended.
 constexpr auto kEndGrace = 2s;
+constexpr std::size_t kThreads = 24;
 
 constexpr char kLivePolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
@@ -76,6 +77,7 @@ std::string HistoryPage(const std::string& db) {
   context.db = path.string();
   context.made = std::chrono::system_clock::now();
   context.backTo = "./";
+  context.perDay = true;
   return HistoryHtml(units, context);
 }
 
@@ -170,6 +172,9 @@ struct StationWeb::Server {
   }
 
   void Routes() {
+    // Each open page holds a thread for its events: room for a shop's screens
+    // and phones beside the requests for pictures.
+    http.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Referrer-Policy", "no-referrer"},
                               {"X-Frame-Options", "DENY"},
