@@ -175,6 +175,9 @@ struct StationWeb::Server {
     // Each open page holds a thread for its events: room for a shop's screens
     // and phones beside the requests for pictures.
     http.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    // Stopping waits for every idle kept-alive connection: the station's end
+    // should not.
+    http.set_keep_alive_timeout(1);
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Referrer-Policy", "no-referrer"},
                               {"X-Frame-Options", "DENY"},
