@@ -708,8 +708,8 @@ TEST_F(Station, TheWebPageFollowsTheStationLiveInABrowser) {
   const std::string hostile = "<img src=x onerror=\"document.title='owned'\">";
   std::vector<sim::Program> programs = sim::Catalogue::Default().Programs();
   programs[3].title = hostile;  // 标准版
-  server = std::make_unique<sim::ProgramServer>(sim::Catalogue(programs),
-                                                sim::ProgramServer::Options{});
+  server =
+      std::make_unique<sim::ProgramServer>(sim::Catalogue(programs), sim::ProgramServer::Options{});
   server->Start();
   Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")}, 1500ms, 57600);
   Bench("b", {Unit("2027262514131211")}, 2500ms, 57600);
