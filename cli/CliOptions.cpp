@@ -139,6 +139,28 @@ std::string FailureMessage(const CLI::App* app, const CLI::Error& e) {
   return text + "\nRun with --help for more information.\n";
 }
 
+// --web as an address, or the exit status of a usage error. Off this PC the
+// page is open to the whole network: a token keeps the bench's business
+// (displays, customers' programs, the shop's pace) to the shop.
+std::optional<int> CheckWeb(const std::optional<std::string>& web, StationOptions& station) {
+  if (!web) {
+    return std::nullopt;
+  }
+  station.web = ParseWebAddress(*web);
+  if (!station.web) {
+    std::cerr << "brintel-cli station: --web " << *web
+              << ": not [ADDRESS:]PORT (8080, 127.0.0.1:8080, 0.0.0.0:8080)\n";
+    return EXIT_USAGE;
+  }
+  if (!IsLoopback(station.web->host) && station.webToken.empty()) {
+    std::cerr << "brintel-cli station: --web " << *web
+              << " can be reached beyond this PC; give --web-token TOKEN too, and open the page "
+                 "once with ?token=TOKEN\n";
+    return EXIT_USAGE;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv) {
@@ -209,6 +231,19 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
       ->type_name("N")
       ->check(CLI::PositiveNumber);
   station->add_flag("--json", s.json, "One JSON object a line on stdout for every event");
+  std::optional<std::string> web;
+  CLI::Option* webOption =
+      station
+          ->add_option("--web", web,
+                       "Serve a read-only page of the station (tiles, pictures, totals, history) "
+                       "at ADDRESS (default 127.0.0.1) and PORT (0: any free one)")
+          ->type_name("[ADDRESS:]PORT");
+  station
+      ->add_option("--web-token", s.webToken,
+                   "What a browser must bring (once as ?token=, then a cookie); needed when "
+                   "--web listens beyond this PC")
+      ->type_name("TOKEN")
+      ->needs(webOption);
 
   CLI::App* history = app.add_subcommand(
       "history", "The recorded units, newest first, then a summary; the file is only read");
@@ -288,6 +323,9 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   ResolvePortNames(options.station.ports);
   if (station->parsed()) {
     options.command = CliOptions::Command::kStation;
+    if (const std::optional<int> status = CheckWeb(web, options.station)) {
+      return *status;
+    }
   } else if (history->parsed()) {
     options.command = CliOptions::Command::kHistory;
   } else if (!options.program && !options.yes && !options.list && !IsTerminal(0)) {

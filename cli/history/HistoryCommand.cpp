@@ -361,7 +361,8 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
     }
     const bool bySocket = options.by == "socket";
     if (options.html) {
-      HistoryPageContext context{path.string(), {}, options.utc, std::chrono::system_clock::now()};
+      HistoryPageContext context{
+          path.string(), {}, options.utc, std::chrono::system_clock::now(), {}, false};
       if (options.since) {
         context.filters = "units since " + *options.since;
       }

@@ -209,8 +209,9 @@ std::string PerSlotChart(const Slots& slots, bool utc) {
   return svg;
 }
 
-std::string SocketChart(const std::vector<records::UnitGroup>& groups,
-                        const std::vector<std::string>& failures) {
+// One bar of outcomes per socket, or per day.
+std::string GroupChart(const std::vector<records::UnitGroup>& groups,
+                       const std::vector<std::string>& failures, const char* per) {
   constexpr double kLabel = 230, kBar = 560, kRow = 34, kWidth = 1000;
   int most = 1;
   for (const records::UnitGroup& group : groups) {
@@ -218,7 +219,9 @@ std::string SocketChart(const std::vector<records::UnitGroup>& groups,
   }
   const double height = kRow * static_cast<double>(groups.size()) + 10;
   std::string svg = "<svg class=\"chart\" viewBox=\"0 0 " + Number(kWidth) + " " + Number(height);
-  svg += "\" role=\"img\" aria-label=\"outcomes per socket\">";
+  svg += "\" role=\"img\" aria-label=\"outcomes per ";
+  svg += per;
+  svg += "\">";
   double y = 8;
   for (const records::UnitGroup& group : groups) {
     Label(svg, kLabel - 10, y + 17, "end", HtmlEscaped(OrDash(ShortPort(group.key))));
@@ -407,7 +410,13 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
   html += HtmlEscaped(period);
   html += "</title>\n<style>";
   html += kStyle;
-  html += "</style>\n</head>\n<body>\n<h1>Station history</h1>\n<p class=\"note\">";
+  html += "</style>\n</head>\n<body>\n";
+  if (!context.backTo.empty()) {
+    html += "<nav><a href=\"";
+    html += HtmlEscaped(context.backTo);
+    html += "\">Live</a> <b>History</b></nav>\n";
+  }
+  html += "<h1>Station history</h1>\n<p class=\"note\">";
   html += Text(context.db);
   if (!context.filters.empty()) {
     html += ", ";
@@ -447,7 +456,11 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
       present.emplace_back("");
     }
     html += Legend(present, failures);
-    html += SocketChart(records::GroupBySocket(newestFirst), failures);
+    html += GroupChart(records::GroupBySocket(newestFirst), failures, "socket");
+    if (context.perDay) {
+      html += "\n<h2>Outcomes per day</h2>\n";
+      html += GroupChart(records::GroupByDay(newestFirst, utc), failures, "day");
+    }
     html += '\n';
   }
 

@@ -14,6 +14,8 @@ struct HistoryPageContext {
   std::string filters;  // the choice of units, as the options gave it; empty: all
   bool utc = false;     // times in UTC instead of local time
   std::chrono::system_clock::time_point made{};
+  std::string backTo;   // a link to the live station's page; empty: none
+  bool perDay = false;  // each day's outcomes too, as history --by day counts them
 };
 
 // One HTML page that needs nothing else, neither a fetch nor a script: the

@@ -15,6 +15,7 @@
 #include "cli/json/JsonEventWriter.h"
 #include "cli/station/RecordsListener.h"
 #include "cli/station/StationView.h"
+#include "cli/station/web/StationWeb.h"
 #include "cli/system/SystemPorts.h"
 #include "cli/terminal/Console.h"
 #include "cli/terminal/Signals.h"
@@ -153,6 +154,18 @@ bool PrintUnwritten(const std::vector<records::UnitRecord>& unwritten, std::ostr
   return !unwritten.empty();
 }
 
+// For the web page: why the station ended.
+std::string EndedWhy(StationEnd end, bool unwritten) {
+  std::string why = end == StationEnd::kInterrupted  ? "stopped (Ctrl-C)"
+                    : end == StationEnd::kUnitsEnded ? "its --units have ended"
+                    : end == StationEnd::kOutputLost ? "its output could no longer be written"
+                                                     : "every channel has ended";
+  if (unwritten) {
+    why += "; some units could not be written into the records (see its error output)";
+  }
+  return why;
+}
+
 }  // namespace
 
 int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
@@ -166,6 +179,20 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
       err << "brintel-cli station: " << why << '\n';
     }
     return EXIT_NOT_COMPLETED;
+  }
+  std::unique_ptr<StationWeb> web;
+  if (options.web) {
+    try {
+      web = std::make_unique<StationWeb>(
+          StationWebSettings{.address = *options.web, .token = options.webToken, .db = options.db},
+          options.ports);
+    } catch (const std::exception& e) {
+      err << "brintel-cli station: " << e.what() << '\n';
+      return EXIT_NOT_COMPLETED;
+    }
+    err << "brintel-cli station: the page is at " << web->Url()
+        << (options.webToken.empty() ? "" : " (open it once with ?token=TOKEN)") << '\n'
+        << std::flush;
   }
   std::unique_ptr<RecordsListener> records;
   try {
@@ -201,6 +228,9 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
     }
     if (!options.json || event.kind == run::RunEvent::Kind::kUnitEnded) {
       view(event);
+    }
+    if (web) {
+      (*web)(event);
     }
   };
 
@@ -244,7 +274,11 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
     thread.join();
   }
   view.Finish();
-  if (PrintUnwritten(records->Close(), err) || end == StationEnd::kOutputLost) {
+  const bool unwritten = PrintUnwritten(records->Close(), err);
+  if (web) {
+    web->End(EndedWhy(end, unwritten));
+  }
+  if (unwritten || end == StationEnd::kOutputLost) {
     return EXIT_NOT_COMPLETED;
   }
   if (end == StationEnd::kInterrupted) {

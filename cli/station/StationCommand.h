@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/station/web/WebAddress.h"
+
 namespace brintel::cli {
 
 struct StationOptions {
@@ -17,6 +19,8 @@ struct StationOptions {
   std::string address;
   std::optional<int> units;  // end after this many units have ended
   bool json = false;
+  std::optional<WebAddress> web;  // serve the station's page there
+  std::string webToken;           // what a browser must bring off this PC
 };
 
 // Runs the station until `interrupted` is set (Ctrl-C: every unit in progress

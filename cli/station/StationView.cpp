@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "cli/station/StationWords.h"
 #include "cli/terminal/TerminalText.h"
 #include "device/SendBlock.h"
 #include "engine/Messages.h"
@@ -25,66 +26,6 @@ std::string Padded(std::string text, std::size_t columns) {
     text.append(columns - shown, ' ');
   }
   return text;
-}
-
-// How a unit that did not complete ended, in words for the bench.
-const char* Failure(UnitOutcome outcome) {
-  switch (outcome) {
-    case UnitOutcome::kListRefused:
-      return "no program list";
-    case UnitOutcome::kPackageRefused:
-      return "no usable package";
-    case UnitOutcome::kServerError:
-      return "the server did not answer";
-    case UnitOutcome::kOtherDevice:
-      return "the package is for another display";
-    case UnitOutcome::kOtherDisplay:
-      return "another display answered";
-    case UnitOutcome::kProgramNotOffered:
-      return "the program is not offered";
-    case UnitOutcome::kPortLost:
-      return "unplugged mid-transfer";
-    case UnitOutcome::kDisplaySilent:
-      return "the display stopped answering";
-    case UnitOutcome::kStopped:
-      return "stopped";
-    case UnitOutcome::kCompleted:
-      break;
-  }
-  return "not completed";
-}
-
-// What the operator does now, from the run's status: the texts that speak of
-// the window are not shown.
-std::string StateOf(const std::string& status) {
-  if (status == messages::kSearching) {
-    return "searching";
-  }
-  if (status.find(messages::kFound) != std::string::npos) {
-    return "found";
-  }
-  if (status.starts_with(messages::kGettingList)) {
-    return "getting the program list";
-  }
-  if (status.starts_with(messages::kGetting)) {
-    return "getting the program";
-  }
-  if (status == messages::kStopMidwayHint ||
-      status.find(messages::kTransferring) != std::string::npos) {
-    return "transferring";
-  }
-  return ShownText(status, 60);
-}
-
-// The message boxes as cues: the designed wording where it fits the bench.
-std::string CueOf(const std::string& text, const std::string& caption) {
-  if (text == messages::kUnplug) {
-    return std::string("unplug: ") + messages::kUnplug;
-  }
-  if (text == messages::kPlugIn) {
-    return "plug in: 请将行车显示器插到电脑USB口";
-  }
-  return "[" + caption + "] " + ShownText(text, 60);
 }
 
 }  // namespace
@@ -180,7 +121,7 @@ void StationView::Apply(const RunEvent& event) {
              Tone::kDone);
       } else {
         ++failed_;
-        show(std::string("FAILED: ") + Failure(event.outcome) +
+        show(std::string("FAILED: ") + FailureWords(event.outcome) +
                  " - unplug, wait 10 s, plug in again",
              Tone::kFailed);
       }

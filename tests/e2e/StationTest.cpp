@@ -2,6 +2,7 @@
 // the simulated program server: what every display received and what the
 // records hold, for several channels at once.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -24,6 +26,7 @@
 #include "tests/support/Faults.h"
 #include "tests/support/GbkNames.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/WebDriver.h"
 
 namespace brintel::testing {
 namespace {
@@ -624,6 +627,178 @@ TEST_F(Station, AnotherStationsRunningUnitIsNotInterrupted) {
       << "still running";
   first.Signal(SIGINT);
   EXPECT_EQ(first.Wait(20s), 130);
+}
+
+// The size a BMP file of the instruction pictures says it has.
+std::pair<int, int> BitmapSize(const std::string& id) {
+  std::ifstream in(std::string(BRINTEL_PICTURES) + "/" + id + ".bmp", std::ios::binary);
+  char header[26] = {};
+  in.read(header, sizeof header);
+  const auto word = [&](int at) {
+    return static_cast<int>(static_cast<unsigned char>(header[at]) |
+                            static_cast<unsigned char>(header[at + 1]) << 8 |
+                            static_cast<unsigned char>(header[at + 2]) << 16);
+  };
+  return {word(18), word(22)};
+}
+
+// The page's address, once the station has said it.
+std::string PageUrl(Subprocess& station) {
+  std::smatch url;
+  const std::regex said("the page is at (http://\\S+)");
+  station.ReadUntil([&](const std::string&) { return std::regex_search(station.err(), url, said); },
+                    20s);
+  return url.empty() ? "" : url[1].str();
+}
+
+// What the live page shows of each tile, and its banner.
+constexpr char kReadTiles[] = R"(
+  return {banner: document.getElementById('banner').textContent,
+          tiles: [...document.querySelectorAll('.tile')].map((t) => ({
+            id: t.id, tone: t.className, blocks: t.querySelector('progress').value,
+            display: t.querySelector('.display').textContent,
+            reason: t.querySelector('.reason').textContent,
+            title: t.querySelector('.title').textContent,
+            markup: t.querySelectorAll('.title *').length,
+            pictures: [...t.querySelectorAll('.pictures img:not([hidden])')].map((i) => ({
+              src: i.getAttribute('src'), complete: i.complete,
+              width: i.naturalWidth, height: i.naturalHeight}))}))};)";
+
+// Three channels in a real browser: the tiles follow the transfers without a
+// reload, each shows its run's two pictures at their own size, a unit
+// unplugged mid-transfer turns its tile to FAILED with why, the history view
+// lists what the records hold, and the page says when the station ended.
+TEST_F(Station, TheWebPageFollowsTheStationLiveInABrowser) {
+  if (const std::string missing = WebDriver::Missing(); !missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  // A title that would be markup, were it not set as text.
+  const std::string hostile = "<img src=x onerror=\"document.title='owned'\">";
+  std::vector<sim::Program> programs = sim::Catalogue::Default().Programs();
+  programs[3].title = hostile;  // 标准版
+  server =
+      std::make_unique<sim::ProgramServer>(sim::Catalogue(programs), sim::ProgramServer::Options{});
+  server->Start();
+  Bench("a", {Unit("1027262514131211"), Unit("1027262514131212")}, 1500ms, 57600);
+  Bench("b", {Unit("2027262514131211")}, 2500ms, 57600);
+  Bench("c", {Unit("3027262514131211", {"unplug-after:40"})}, 2500ms, 57600);
+  std::vector<std::string> argv = Command({"a", "b", "c"}, 4);
+  argv.insert(argv.end(), {"--web", "127.0.0.1:0"});
+  Subprocess station(argv);
+  const std::string url = PageUrl(station);
+  ASSERT_FALSE(url.empty()) << station.err();
+  WebDriver browser(dir / "profile", 1600, 1500);
+  browser.Open(url);
+
+  std::map<std::string, std::vector<int>> rising;  // each tile's blocks while transferring
+  nlohmann::json pictures, failed;
+  bool shot = false;
+  const auto deadline = std::chrono::steady_clock::now() + 40s;
+  nlohmann::json page;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(250ms);
+    page = browser.Run(kReadTiles);
+    if (page.at("tiles").size() != 3) {
+      continue;  // not yet connected
+    }
+    int transferring = 0;
+    for (const nlohmann::json& tile : page.at("tiles")) {
+      const int blocks = tile.at("blocks").get<int>();
+      std::vector<int>& seen = rising[tile.at("display").get<std::string>()];
+      if (blocks > 0 && blocks < 70 && (seen.empty() || seen.back() != blocks)) {
+        seen.push_back(blocks);
+        ++transferring;
+      }
+      if (tile.at("id") == "tile-1" && blocks > 0 && tile.at("pictures").size() == 2 &&
+          tile.at("pictures")[1].at("complete").get<bool>()) {
+        pictures = tile.at("pictures");
+      }
+      if (tile.at("id") == "tile-3" && tile.at("tone") == "tile failed") {
+        failed = tile;
+      }
+    }
+    // For the README: one tile failed while the others still transfer.
+    if (!failed.is_null() && !shot && transferring > 0) {
+      const std::string png = browser.Screenshot();
+      std::ofstream(STATION_WEB_PNG, std::ios::binary) << png;
+      shot = png.starts_with("\x89PNG");
+    }
+    if (page.at("tiles")[0].at("display") == "1027262514131212") {
+      break;  // the second unit of socket a: the others have ended
+    }
+  }
+  ASSERT_EQ(page.at("tiles").size(), 3u) << page.dump();
+  EXPECT_TRUE(shot);
+  for (const char* display : {"1027262514131211", "2027262514131211", "3027262514131211"}) {
+    const std::vector<int>& seen = rising[display];
+    EXPECT_GE(seen.size(), 3u) << display;
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << display;
+  }
+  ASSERT_EQ(pictures.size(), 2u) << page.dump();
+  for (const nlohmann::json& picture : pictures) {
+    const std::string src = picture.at("src");
+    const std::pair<int, int> size = BitmapSize(src.substr(9, 3));  // pictures/NNN.bmp
+    EXPECT_EQ(picture.at("width").get<int>(), size.first) << src;
+    EXPECT_EQ(picture.at("height").get<int>(), size.second) << src;
+  }
+  // As the package of 标准版 names them.
+  EXPECT_EQ(pictures[0].at("src"), "pictures/134.bmp");
+  EXPECT_EQ(pictures[1].at("src"), "pictures/135.bmp");
+  EXPECT_EQ(page.at("tiles")[1].at("title"), hostile);
+  EXPECT_EQ(page.at("tiles")[1].at("markup"), 0);
+  EXPECT_NE(browser.Run("return document.title;"), "owned");
+  ASSERT_FALSE(failed.is_null()) << page.dump();
+  EXPECT_THAT(failed.at("reason").get<std::string>(),
+              ::testing::HasSubstr("unplugged mid-transfer"));
+
+  // The history view: every unit the file holds now, the running one too.
+  browser.Open(url + "history");
+  const nlohmann::json listed = browser.Run(
+      "return [...document.querySelectorAll('#units tbody tr')].map((r) => "
+      "r.cells[3].textContent);");
+  const std::vector<Row> rows = ReadUnits(db);
+  ASSERT_EQ(listed.size(), rows.size()) << listed.dump();
+  EXPECT_EQ(rows.size(), 4u);
+  for (const Row& row : rows) {
+    EXPECT_NE(listed.dump().find(row.at("device_id")), std::string::npos) << row.at("device_id");
+  }
+  EXPECT_EQ(browser.Run("return document.querySelectorAll('svg.chart').length;").get<int>(), 3);
+
+  browser.Open(url);
+  EXPECT_EQ(station.Wait(40s), 1) << station.err();  // one of the four failed
+  EXPECT_THAT(browser.Run(kReadTiles).at("banner").get<std::string>(),
+              ::testing::HasSubstr("The station ended"));
+}
+
+// Off this PC the page is the shop's alone: no token, no station; with one,
+// the page wants it once and then knows the browser by its cookie. Nothing
+// but GET is taken.
+TEST_F(Station, AWebPageBeyondThisPcWantsItsToken) {
+  std::vector<std::string> argv = Upgrade({"nothing"}, "Standard", {"station", "--db", db});
+  std::vector<std::string> open = argv;
+  open.insert(open.end(), {"--web", "0.0.0.0:0"});
+  Subprocess refused(open);
+  EXPECT_EQ(refused.Wait(10s), 2);
+  EXPECT_THAT(refused.err(), ::testing::HasSubstr("--web-token"));
+
+  argv.insert(argv.end(), {"--web", "0.0.0.0:0", "--web-token", "s3cret-bench"});
+  Subprocess station(argv);
+  const std::string url = PageUrl(station);
+  ASSERT_FALSE(url.empty()) << station.err();
+  httplib::Client client("127.0.0.1", std::stoi(url.substr(url.rfind(':') + 1)));
+  EXPECT_EQ(client.Get("/")->status, 403);
+  EXPECT_EQ(client.Get("/state?token=wrong")->status, 403);
+  const auto admitted = client.Get("/?token=s3cret-bench");
+  EXPECT_EQ(admitted->status, 303);
+  const std::string cookie = admitted->get_header_value("Set-Cookie");
+  EXPECT_THAT(cookie, ::testing::HasSubstr("HttpOnly"));
+  const httplib::Headers withCookie = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+  const auto state = client.Get("/state", withCookie);
+  EXPECT_EQ(state->status, 200);
+  EXPECT_EQ(nlohmann::json::parse(state->body).at("tiles").size(), 1u);
+  EXPECT_EQ(client.Post("/", withCookie, "", "text/plain")->status, 405);
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(20s), 130);
 }
 
 }  // namespace
