@@ -197,8 +197,16 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   station->add_option("--program", s.program, "The program every unit gets (UTF-8)")
       ->type_name("NAME")
       ->required();
-  station->add_option("--db", s.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
-      ->type_name("FILE");
+  station
+      ->add_option("--db", s.db,
+                   "The records: a file (default $XDG_DATA_HOME/brintel/history.sqlite3) or a "
+                   "shared database, postgresql://[USER@]HOST[:PORT]/DB[?sslmode=...] (PG* "
+                   "variables and the service file fill in what it leaves out)")
+      ->type_name("FILE|URI");
+  station
+      ->add_option("--station", s.station,
+                   "The name this station's units carry in the records (default the host name)")
+      ->type_name("NAME");
   CLI::Option* stationServer =
       station->add_option("--server", s.server, "Default program server")->type_name("HOST[:PORT]");
   station->add_option("--address", s.address, "Server address as the hidden address box holds it")
@@ -212,8 +220,12 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::App* history = app.add_subcommand(
       "history", "The recorded units, newest first, then a summary; the file is only read");
   HistoryOptions& h = options.history;
-  history->add_option("--db", h.db, "The records (default $XDG_DATA_HOME/brintel/history.sqlite3)")
-      ->type_name("FILE");
+  history
+      ->add_option("--db", h.db,
+                   "The records: a file (default $XDG_DATA_HOME/brintel/history.sqlite3) or a "
+                   "shared database's postgresql:// URI")
+      ->type_name("FILE|URI");
+  history->add_option("--station", h.station, "Units of this station only")->type_name("NAME");
   history
       ->add_option("--since", h.since,
                    "Units started at or after this local date (its midnight) or local date-time "
@@ -227,11 +239,11 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::Option* by =
       history
           ->add_option("--by", h.by,
-                       "One row per socket (the port) or per local day: units, each outcome's "
-                       "count, failure rate (units not completed), average time of the "
-                       "completed units, displays")
-          ->type_name("socket|day")
-          ->check(CLI::IsMember({"socket", "day"}).description(""));  // named by type_name
+                       "One row per socket (the port), per local day or per station: units, "
+                       "each outcome's count, failure rate (units not completed), average time "
+                       "of the completed units, displays")
+          ->type_name("socket|day|station")
+          ->check(CLI::IsMember({"socket", "day", "station"}).description(""));
   history
       ->add_flag("--attention", h.attention,
                  "The displays whose last unit did not complete, newest first: when, where, the "
@@ -253,6 +265,17 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
       ->excludes(json)
       ->excludes(by)
       ->excludes("--attention");
+  history
+      ->add_option("--export-to", h.exportTo,
+                   "Copy the units of --db (a file) into this shared database, once: units "
+                   "already there are left out; a unit of no station gets --station or the "
+                   "host name")
+      ->type_name("URI")
+      ->excludes(csv)
+      ->excludes(json)
+      ->excludes(by)
+      ->excludes("--attention")
+      ->excludes("--html");
   // Wrapped by hand: CLI11 prints a footer as it is.
   std::string outcomes = "Outcomes:", line = outcomes;
   std::istringstream words(HistoryOutcomes());
