@@ -41,7 +41,7 @@ using PgParams = std::vector<std::optional<std::string>>;  // nullopt: NULL
 class PgConnection {
  public:
   struct Timeouts {
-    std::chrono::seconds connect{5};     // unless the URI or PGCONNECT_TIMEOUT says
+    std::chrono::seconds connect{5};  // unless the URI or PGCONNECT_TIMEOUT says
     std::chrono::milliseconds statement{10000};
   };
 

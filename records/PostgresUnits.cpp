@@ -45,10 +45,9 @@ void MigratePostgres(PgConnection& db) {
   const auto steps = SchemaSteps();
   const auto known = static_cast<std::int64_t>(steps.size());
   const auto tooNew = [&db, known](std::int64_t version) {
-    return RecordsError(db.name() + ": the records have schema version " +
-                        std::to_string(version) + ", newer than this brintel (" +
-                        BRINTEL_VERSION + ") knows (" + std::to_string(known) +
-                        "); use a newer brintel");
+    return RecordsError(db.name() + ": the records have schema version " + std::to_string(version) +
+                        ", newer than this brintel (" + BRINTEL_VERSION + ") knows (" +
+                        std::to_string(known) + "); use a newer brintel");
   };
   if (const std::int64_t version = SchemaVersion(db); version >= known) {
     if (version > known) {
@@ -105,9 +104,10 @@ UnitRecord UnitOf(const PgResult& rows, int row) {
   unit.id = rows.Int(row, 0);
   unit.channel = static_cast<int>(rows.Int(row, 1));
   unit.offered = DecodeOffered(rows.Text(row, 2));
-  std::string* texts[] = {&unit.port,    &unit.startedAt, &unit.endedAt, &unit.deviceId,
-                          &unit.transferDeviceId, &unit.program, &unit.title, &unit.listUrl,
-                          &unit.outcome, &unit.detail,    &unit.version, &unit.station};
+  std::string* texts[] = {&unit.port,     &unit.startedAt,        &unit.endedAt,
+                          &unit.deviceId, &unit.transferDeviceId, &unit.program,
+                          &unit.title,    &unit.listUrl,          &unit.outcome,
+                          &unit.detail,   &unit.version,          &unit.station};
   int column = 3;
   for (std::string* text : texts) {
     *text = rows.Text(row, column++);
@@ -189,21 +189,36 @@ PgConnection& PostgresUnits::Connection() {
   }
 }
 
+template <typename Write>
+auto PostgresUnits::Retried(Write write) {
+  const bool wasConnected = connection_ && !connection_->Broken();
+  try {
+    return write(Connection());
+  } catch (const RecordsError&) {
+    if (!wasConnected || (connection_ && !connection_->Broken())) {
+      throw;
+    }
+    return write(Connection());
+  }
+}
+
 std::int64_t PostgresUnits::Begin(const UnitRecord& record) {
   std::lock_guard lock(mutex_);
   // Sent again after an answer that was lost, it finds the row it made.
-  return Connection()
-      .Exec(
-          "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, program, "
-          "title, list_url, version, session_id, station) "
-          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) "
-          "ON CONFLICT (session_id, channel, started_at) DO UPDATE SET port = EXCLUDED.port "
-          "RETURNING id",
-          {std::to_string(record.channel), record.port,
-           record.startedAt.empty() ? UtcNow() : record.startedAt, record.deviceId,
-           record.transferDeviceId, record.program, record.title, record.listUrl, record.version,
-           std::to_string(sessionId_), record.station.empty() ? station_ : record.station})
-      .Int(0, 0);
+  return Retried([&](PgConnection& db) {
+    return db
+        .Exec(
+            "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, program, "
+            "title, list_url, version, session_id, station) "
+            "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) "
+            "ON CONFLICT (session_id, channel, started_at) DO UPDATE SET port = EXCLUDED.port "
+            "RETURNING id",
+            {std::to_string(record.channel), record.port,
+             record.startedAt.empty() ? UtcNow() : record.startedAt, record.deviceId,
+             record.transferDeviceId, record.program, record.title, record.listUrl, record.version,
+             std::to_string(sessionId_), record.station.empty() ? station_ : record.station})
+        .Int(0, 0);
+  });
 }
 
 bool PostgresUnits::End(const UnitRecord& record) {
@@ -223,19 +238,23 @@ bool PostgresUnits::End(const UnitRecord& record) {
                      std::to_string(record.id)};
   AddCounts(params, record.counts);
   std::lock_guard lock(mutex_);
-  return Connection()
-             .Exec("UPDATE units SET ended_at = $1, device_id = $2, transfer_device_id = $3, "
-                   "program = $4, title = $5, list_url = $6, outcome = $7, offered = $8, "
-                   "detail = $9, version = $10, " +
-                       Counts(", ", 12) + " WHERE id = $11",
-                   params)
-             .Affected() == 1;
+  return Retried([&](PgConnection& db) {
+    return db.Exec(
+                 "UPDATE units SET ended_at = $1, device_id = $2, transfer_device_id = $3, "
+                 "program = $4, title = $5, list_url = $6, outcome = $7, offered = $8, "
+                 "detail = $9, version = $10, " +
+                     Counts(", ", 12) + " WHERE id = $11",
+                 params)
+               .Affected() == 1;
+  });
 }
 
 void PostgresUnits::Heartbeat() {
   std::lock_guard lock(mutex_);
-  Connection().Exec("UPDATE sessions SET last_seen_at = $1 WHERE id = $2",
-                    {UtcNow(), std::to_string(sessionId_)});
+  Retried([&](PgConnection& db) {
+    return db.Exec("UPDATE sessions SET last_seen_at = $1 WHERE id = $2",
+                   {UtcNow(), std::to_string(sessionId_)});
+  });
 }
 
 std::vector<UnitRecord> ReadPostgresUnits(const std::string& uri,
@@ -288,13 +307,14 @@ ExportCount ExportUnits(const std::vector<UnitRecord>& units, const std::string&
       values += i == 1 || i > 14 ? "::bigint" : "::text";
     }
     const bool copied =
-        db.Exec("INSERT INTO units (channel, port, started_at, ended_at, device_id, "
-                "transfer_device_id, program, title, list_url, outcome, offered, detail, version, "
-                "station, " +
-                    Counts(", ", 0) + ") SELECT " + values +
-                    " WHERE NOT EXISTS (SELECT 1 FROM units WHERE station = $14 AND channel = $1 "
-                    "AND port = $2 AND started_at = $3)",
-                params)
+        db.Exec(
+              "INSERT INTO units (channel, port, started_at, ended_at, device_id, "
+              "transfer_device_id, program, title, list_url, outcome, offered, detail, version, "
+              "station, " +
+                  Counts(", ", 0) + ") SELECT " + values +
+                  " WHERE NOT EXISTS (SELECT 1 FROM units WHERE station = $14 AND channel = $1 "
+                  "AND port = $2 AND started_at = $3)",
+              params)
             .Affected() == 1;
     ++(copied ? count.copied : count.alreadyThere);
   }

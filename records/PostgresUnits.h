@@ -39,6 +39,10 @@ class PostgresUnits : public UnitStore {
 
  private:
   PgConnection& Connection();
+  // `write` on the connection; once more on a new one when the old one was
+  // found dead (a restarted server): every write here may be sent twice.
+  template <typename Write>
+  auto Retried(Write write);
   void MarkInterrupted(PgConnection& db, const Session& session);
 
   std::string uri_;

@@ -19,8 +19,8 @@ std::unique_ptr<UnitStore> OpenUnitStore(const std::string& db, const Session& s
 }
 
 std::vector<UnitRecord> ReadSharedUnits(const std::string& uri, const HistoryFilter& filter) {
-  return ReadPostgresUnits(uri, filter.since ? std::optional(FormatUtc(*filter.since)) : std::nullopt,
-                           filter.deviceId);
+  return ReadPostgresUnits(
+      uri, filter.since ? std::optional(FormatUtc(*filter.since)) : std::nullopt, filter.deviceId);
 }
 
 std::pair<int, int> CopyIntoShared(const std::vector<UnitRecord>& units, const std::string& uri,

@@ -351,8 +351,9 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
   }
   if (options.exportTo &&
       (options.csv || options.json || options.by || options.attention || options.html)) {
-    return usage("--export-to only copies: give it without --csv, --json, --by, --attention or "
-                 "--html");
+    return usage(
+        "--export-to only copies: give it without --csv, --json, --by, --attention or "
+        "--html");
   }
   if (options.exportTo && !records::IsPostgresUri(*options.exportTo)) {
     return usage("--export-to " + Shown(records::WithoutPassword(*options.exportTo)) +
@@ -394,7 +395,8 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
       err << "brintel-cli history: no records yet: " << Shown(path.string()) << " does not exist\n";
     }
     if (options.station && !options.exportTo) {  // there it names the units of no station
-      std::erase_if(units, [&](const UnitRecord& unit) { return unit.station != *options.station; });
+      std::erase_if(units,
+                    [&](const UnitRecord& unit) { return unit.station != *options.station; });
     }
     const bool bySocket = options.by == "socket";
     const bool byStation = options.by == "station";

@@ -10,7 +10,7 @@ namespace brintel::cli {
 //                     [--by socket|day|station | --attention] [--csv [--excel] | --json]
 //                     [--html FILE] [--export-to URI]
 struct HistoryOptions {
-  std::string db{};  // empty: the default history file; or a postgresql:// URI
+  std::string db{};                      // empty: the default history file; or a postgresql:// URI
   std::optional<std::string> station{};  // units of this station only
   std::optional<std::string> since{}, device{};
   bool csv = false, json = false;

@@ -490,7 +490,7 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
   }
 
   html += "<h2>Units</h2>\n<table id=\"units\">\n";
-  std::vector<const char*> head = {"started", "ch",      "socket",  "display", "program",
+  std::vector<const char*> head = {"started", "ch",      "socket", "display", "program",
                                    "title",   "outcome", "blocks", "resends", "time"};
   if (stations) {
     head.insert(head.begin() + 1, "station");
@@ -499,12 +499,16 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
   html += "<tbody>\n";
   for (const UnitRecord& unit : newestFirst) {
     const auto seconds = records::UnitSeconds(unit);
-    std::vector<std::string> cells = {
-        HtmlEscaped(StartedAt(unit, utc)), std::to_string(unit.channel),
-        HtmlEscaped(OrDash(ShortPort(unit.port))), Display(unit), Text(OrDash(unit.program)),
-        Text(OrDash(unit.title)), HtmlEscaped(OutcomeShown(unit.outcome)),
-        std::to_string(unit.counts.accepted), std::to_string(unit.counts.sentAgain()),
-        seconds ? OneDecimal(*seconds) + " s" : "-"};
+    std::vector<std::string> cells = {HtmlEscaped(StartedAt(unit, utc)),
+                                      std::to_string(unit.channel),
+                                      HtmlEscaped(OrDash(ShortPort(unit.port))),
+                                      Display(unit),
+                                      Text(OrDash(unit.program)),
+                                      Text(OrDash(unit.title)),
+                                      HtmlEscaped(OutcomeShown(unit.outcome)),
+                                      std::to_string(unit.counts.accepted),
+                                      std::to_string(unit.counts.sentAgain()),
+                                      seconds ? OneDecimal(*seconds) + " s" : "-"};
     if (stations) {
       cells.insert(cells.begin() + 1, Text(OrDash(unit.station)));
     }

@@ -10,7 +10,6 @@ namespace {
 // meanwhile.
 constexpr std::chrono::milliseconds kBusyTimeout{1000};
 
-
 records::Session StationSession(const std::string& station) {
   records::Session session = records::ThisProcess();
   if (!station.empty()) {

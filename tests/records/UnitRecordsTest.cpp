@@ -111,8 +111,9 @@ TEST_F(UnitRecordsTest, OpenRowsBecomeInterruptedWhenAStationOpensNotWhenAReader
 // (here: its process gone; elsewhere: silent for longer than allowed).
 TEST_F(UnitRecordsTest, AnotherStationsLiveUnitIsLeftAlone) {
   std::vector<std::int64_t> ids;
-  for (const Session& session : {ThisProcess(), Session{"bench-2", 7, ""}, Session{"bench-3", 7, ""},
-                                 Session{ThisProcess().host, DeadPid(), ""}}) {
+  for (const Session& session :
+       {ThisProcess(), Session{"bench-2", 7, ""}, Session{"bench-3", 7, ""},
+        Session{ThisProcess().host, DeadPid(), ""}}) {
     ids.push_back(UnitRecords::Open(file, session).Begin(Unit(1, session.host, "")));
   }
   // bench-3 gave its last sign of life long ago.
