@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -296,6 +297,23 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
                   "Exit status: 0 shown (the default file not made yet holds no records), 1 the\n"
                   "file cannot be read, 2 usage error (a --db that does not exist, a bad --since\n"
                   "or --device, an --html FILE that cannot be written).");
+  CLI::App* shared = app.add_subcommand(
+      "shared-db",
+      "Make the database several stations share, its tables, and the stations' role (it may read, "
+      "insert and update units and sessions, nothing more); prints the --db a station gives");
+  SharedDatabaseOptions& d = options.sharedDatabase;
+  shared
+      ->add_option("--db", d.db,
+                   "postgresql://ADMIN@HOST[:PORT]/DATABASE as a role that may make roles and "
+                   "databases (the server's superuser)")
+      ->type_name("URI")
+      ->required();
+  shared
+      ->add_option("--station-role", d.stationRole, "The stations' role (default brintel_station)")
+      ->type_name("NAME");
+  shared->footer(
+      "The station role's password is taken from the environment variable\n"
+      "BRINTEL_STATION_PASSWORD, so that it shows in no command line; never printed.");
   app.require_subcommand(0, 1);
   try {
     app.parse(argc, argv);
@@ -313,6 +331,12 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
     options.command = CliOptions::Command::kStation;
   } else if (history->parsed()) {
     options.command = CliOptions::Command::kHistory;
+  } else if (shared->parsed()) {
+    options.command = CliOptions::Command::kSharedDatabase;
+    if (const char* password = std::getenv("BRINTEL_STATION_PASSWORD");
+        password != nullptr && *password != '\0') {
+      options.sharedDatabase.password = password;
+    }
   } else if (!options.program && !options.yes && !options.list && isatty(STDIN_FILENO) == 0) {
     // Said before the search: nobody could choose a program at its end.
     std::cerr << "brintel-cli: no terminal to choose a program on; give --program NAME, --yes "

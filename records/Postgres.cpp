@@ -39,7 +39,16 @@ std::int64_t PgResult::Affected() const {
 
 PgConnection::PgConnection(const std::string& uri, Timeouts timeouts)
     : name_(WithoutPassword(uri)), timeouts_(timeouts) {
-  const std::string connect = std::to_string(timeouts.connect.count());
+  Connect(uri, nullptr);
+}
+
+PgConnection::PgConnection(const std::string& uri, const std::string& database, Timeouts timeouts)
+    : name_(WithoutPassword(uri) + " (database " + database + ")"), timeouts_(timeouts) {
+  Connect(uri, database.c_str());
+}
+
+void PgConnection::Connect(const std::string& uri, const char* database) {
+  const std::string connect = std::to_string(timeouts_.connect.count());
   // Given before the URI, so that the URI's own settings win. The keepalives
   // and the user time-out notice a pulled cable on TCP.
   std::vector<const char*> keys = {"fallback_application_name", "keepalives_idle",
@@ -51,6 +60,10 @@ PgConnection::PgConnection(const std::string& uri, Timeouts timeouts)
   }
   keys.push_back("dbname");
   values.push_back(uri.c_str());
+  if (database != nullptr) {  // a second dbname is a name, not a URI
+    keys.push_back("dbname");
+    values.push_back(database);
+  }
   keys.push_back(nullptr);
   values.push_back(nullptr);
   conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));
@@ -62,7 +75,7 @@ PgConnection::PgConnection(const std::string& uri, Timeouts timeouts)
   }
   // The server gives up too, so that no lock wait outlasts the client's.
   Exec("SELECT set_config('statement_timeout', $1, false), set_config('lock_timeout', $1, false)",
-       {std::to_string(timeouts.statement.count())});
+       {std::to_string(timeouts_.statement.count())});
 }
 
 void PgConnection::Fail(const std::string& what, const std::string& why) {

@@ -49,6 +49,14 @@ class PgConnection {
   // comes from the PG* environment variables and the service file, as libpq
   // reads them.
   PgConnection(const std::string& uri, Timeouts timeouts);
+  // The same server and user, another database (the server's own "postgres"
+  // to make one).
+  PgConnection(const std::string& uri, const std::string& database, Timeouts timeouts);
+
+  // The database, host and port the connection went to.
+  std::string Database() const { return PQdb(conn_.get()); }
+  std::string Host() const { return PQhost(conn_.get()); }
+  std::string Port() const { return PQport(conn_.get()); }
 
   // One statement with its parameters bound, answered within the statement
   // time-out, else cancelled and the connection dropped.
@@ -65,6 +73,7 @@ class PgConnection {
   std::string Identifier(std::string_view text) const;
 
  private:
+  void Connect(const std::string& uri, const char* database);
   PGresult* Wait(const std::string& sql);
   [[noreturn]] void Fail(const std::string& what, const std::string& why);
 

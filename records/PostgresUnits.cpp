@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
 #include "records/CountFields.h"
 #include "records/Schema.h"
@@ -320,6 +322,71 @@ ExportCount ExportUnits(const std::vector<UnitRecord>& units, const std::string&
   }
   transaction.Commit();
   return count;
+}
+
+namespace {
+
+// The database a URI names, else PGDATABASE's.
+std::string DatabaseOf(const std::string& uri) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+  if (options == nullptr) {
+    std::string why = error != nullptr ? error : "out of memory";
+    PQfreemem(error);
+    throw RecordsError(WithoutPassword(uri) + ": " + why);
+  }
+  std::string name;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (std::string_view(option->keyword) == "dbname" && option->val != nullptr) {
+      name = option->val;
+    }
+  }
+  PQconninfoFree(options);
+  if (const char* fromEnvironment = std::getenv("PGDATABASE"); name.empty() && fromEnvironment) {
+    name = fromEnvironment;
+  }
+  if (name.empty()) {
+    throw RecordsError(WithoutPassword(uri) + ": name the database to make in the URI");
+  }
+  return name;
+}
+
+}  // namespace
+
+std::string SetUpSharedDatabase(const std::string& adminUri, const std::string& role,
+                                const std::optional<std::string>& password) {
+  const std::string database = DatabaseOf(adminUri);
+  {
+    PgConnection server(adminUri, "postgres", {});
+    const std::string roleName = server.Identifier(role);
+    if (server.Exec("SELECT 1 FROM pg_roles WHERE rolname = $1", {role}).Rows() == 0) {
+      server.Exec("CREATE ROLE " + roleName + " LOGIN");
+    }
+    if (password) {
+      // A role's password cannot be a bound parameter: quoted by libpq.
+      server.Exec("ALTER ROLE " + roleName + " PASSWORD " + server.Literal(*password));
+    }
+    if (server.Exec("SELECT 1 FROM pg_database WHERE datname = $1", {database}).Rows() == 0) {
+      server.Exec("CREATE DATABASE " + server.Identifier(database));
+    }
+  }
+  PgConnection db(adminUri, database, {});
+  MigratePostgres(db);
+  const std::string roleName = db.Identifier(role), databaseName = db.Identifier(database);
+  db.ExecScript("REVOKE ALL ON DATABASE " + databaseName + " FROM PUBLIC; GRANT CONNECT ON " +
+                "DATABASE " + databaseName + " TO " + roleName +
+                "; REVOKE CREATE ON SCHEMA public FROM PUBLIC; GRANT USAGE ON SCHEMA public TO " +
+                roleName + "; GRANT SELECT, INSERT, UPDATE ON units, sessions TO " + roleName +
+                "; GRANT SELECT ON brintel_schema TO " + roleName);
+  std::string uri = "postgresql://" + UriPart(role) + "@";
+  const std::string host = db.Host();
+  if (host.starts_with('/')) {  // a unix socket's folder
+    uri += "/" + UriPart(database) + "?host=" + host + "&port=" + db.Port();
+  } else {
+    uri += host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    uri += ":" + db.Port() + "/" + UriPart(database);
+  }
+  return uri;
 }
 
 }  // namespace brintel::records

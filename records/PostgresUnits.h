@@ -74,4 +74,13 @@ struct ExportCount {
 ExportCount ExportUnits(const std::vector<UnitRecord>& units, const std::string& uri,
                         const std::string& station);
 
+// As the server's superuser (or a role that may make roles and databases):
+// the database the URI names, its tables, and a role `role` that may log in
+// (with `password`, when given) and do no more than a station and the history
+// need: read all units and sessions, insert them and update them; it may
+// neither delete nor change the schema. Each part already there is kept, so
+// it may run again. Returns the URI a station gives (no password in it).
+std::string SetUpSharedDatabase(const std::string& adminUri, const std::string& role,
+                                const std::optional<std::string>& password);
+
 }  // namespace brintel::records

@@ -29,6 +29,11 @@ std::pair<int, int> CopyIntoShared(const std::vector<UnitRecord>& units, const s
   return {count.copied, count.alreadyThere};
 }
 
+std::string SetUpShared(const std::string& adminUri, const std::string& role,
+                        const std::optional<std::string>& password) {
+  return SetUpSharedDatabase(adminUri, role, password);
+}
+
 #else
 
 namespace {
@@ -55,6 +60,11 @@ std::vector<UnitRecord> ReadSharedUnits(const std::string& uri, const HistoryFil
 std::pair<int, int> CopyIntoShared(const std::vector<UnitRecord>&, const std::string& uri,
                                    const std::string&) {
   NoPostgres(uri);
+}
+
+std::string SetUpShared(const std::string& adminUri, const std::string&,
+                        const std::optional<std::string>&) {
+  NoPostgres(adminUri);
 }
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,10 @@ std::vector<UnitRecord> ReadSharedUnits(const std::string& uri, const HistoryFil
 // are left out. Returns how many were copied and how many were there.
 std::pair<int, int> CopyIntoShared(const std::vector<UnitRecord>& units, const std::string& uri,
                                    const std::string& station);
+
+// The shared database, its tables and a station's role with no more rights
+// than it needs; the URI a station gives. See SetUpSharedDatabase.
+std::string SetUpShared(const std::string& adminUri, const std::string& role,
+                        const std::optional<std::string>& password);
 
 }  // namespace brintel::records

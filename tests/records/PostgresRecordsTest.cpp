@@ -87,6 +87,12 @@ TEST_F(PostgresRecordsTest, AUnitReadsBackAsItWasWrittenAndAnInsertSentAgainFind
   }
   unit.station = "A";  // the session's name
   EXPECT_EQ(ReadPostgresUnits(uri, std::nullopt, std::nullopt), std::vector{unit});
+  {
+    // What the URI leaves out, libpq takes from the environment.
+    const test::ScopedEnv host("PGHOST", Server().Host()), port("PGPORT", Server().Port()),
+        user("PGUSER", "brintel"), name("PGDATABASE", database);
+    EXPECT_EQ(ReadPostgresUnits("postgresql://", std::nullopt, std::nullopt), std::vector{unit});
+  }
   EXPECT_EQ(ReadPostgresUnits(uri, "2026-12-10", std::nullopt).size(), 0u);
   EXPECT_EQ(ReadPostgresUnits(uri, std::nullopt, "A1B2").size(), 1u);
   EXPECT_EQ(Sql("SELECT version FROM brintel_schema"), std::to_string(SchemaSteps().size()) + "\n");
@@ -153,6 +159,31 @@ TEST_F(PostgresRecordsTest, TheWriterWritesWhatItKeptOnceTheServerIsBack) {
   EXPECT_TRUE(writer.Close().empty());
   EXPECT_EQ(Sql("SELECT device_id, outcome, blocks FROM units ORDER BY device_id"),
             "A|completed|70\nB|completed|70\n");
+}
+
+// The stations' role reads, inserts and updates, and can do nothing else.
+TEST_F(PostgresRecordsTest, TheSetUpGivesTheStationsRoleNoMoreThanItNeeds) {
+  const std::string shop = "shop" + database;
+  std::string stationUri;
+  for (int run = 0; run < 2; ++run) {  // a second run keeps what is there
+    stationUri = SetUpSharedDatabase(Server().Uri(shop), "bench role", "it's; secret");
+  }
+  EXPECT_EQ(stationUri, Server().Uri(shop, "bench role"));
+  UnitRecord unit = Unit(1, "S", "2026-12-09T01:00:00.000Z");
+  {
+    PostgresUnits store(stationUri, {"bench-1", 1, "A"}, {});
+    unit.id = store.Begin(unit);
+    EXPECT_TRUE(store.End(Completed(unit)));
+  }
+  EXPECT_EQ(ReadPostgresUnits(stationUri, std::nullopt, std::nullopt).at(0).outcome, "completed");
+  for (const char* forbidden :
+       {"DELETE FROM units", "DROP TABLE sessions", "UPDATE brintel_schema SET version = 1",
+        "CREATE TABLE x (y int)"}) {
+    EXPECT_THAT(Server().Query(shop, forbidden, "bench role"),
+                AnyOf(HasSubstr("permission denied"), HasSubstr("must be owner")))
+        << forbidden;
+  }
+  EXPECT_EQ(Server().Query(shop, "SELECT count(*) FROM units"), "1\n");
 }
 
 // history --export-to: a bench's file copied in, the second run copies

@@ -101,13 +101,23 @@ bool PostgresServer::Stop() {
   return stop.Wait(60s) == 0;
 }
 
-std::string PostgresServer::Uri(const std::string& database) const {
-  return "postgresql://brintel@/" + database + "?host=" + dir_.string() + "&port=" + kPort;
+std::string PostgresServer::Uri(const std::string& database, const std::string& user) const {
+  std::string uri = "postgresql://";
+  for (const char c : user) {  // a role's name may hold a space
+    if (c == ' ') {
+      uri += "%20";
+    } else {
+      uri += c;
+    }
+  }
+  uri += "@/" + database + "?host=" + dir_.string() + "&port=" + kPort;
+  return uri;
 }
 
-std::string PostgresServer::Query(const std::string& database, const std::string& sql) const {
-  Subprocess psql(
-      {kPsql, "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", Uri(database), "-c", sql});
+std::string PostgresServer::Query(const std::string& database, const std::string& sql,
+                                  const std::string& user) const {
+  Subprocess psql({kPsql, "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d",
+                   Uri(database, user), "-c", sql});
   psql.Wait(30s);
   return psql.out() + psql.err();
 }

@@ -23,9 +23,14 @@ class PostgresServer {
   // A fresh database of that name, and its connection URI (as the superuser
   // "brintel", who needs no password here).
   std::string CreateDatabase(const std::string& name);
-  std::string Uri(const std::string& database) const;
-  // Runs SQL through psql; its output, one row a line, columns split by '|'.
-  std::string Query(const std::string& database, const std::string& sql) const;
+  std::string Uri(const std::string& database, const std::string& user = "brintel") const;
+  // The socket's folder and port, as PGHOST and PGPORT take them.
+  std::string Host() const { return dir_.string(); }
+  static std::string Port() { return "5432"; }
+  // Runs SQL through psql; its output, one row a line, columns split by '|',
+  // then its errors.
+  std::string Query(const std::string& database, const std::string& sql,
+                    const std::string& user = "brintel") const;
 
   // pg_ctl stop (fast: connections are cut) and start again; true when done.
   bool Stop();
