@@ -300,7 +300,7 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::App* shared = app.add_subcommand(
       "shared-db",
       "Make the database several stations share, its tables, and the stations' role (it may read, "
-      "insert and update units and sessions, nothing more); prints the --db a station gives");
+      "insert and update units and sessions, nothing more); prints the URI the stations give");
   SharedDatabaseOptions& d = options.sharedDatabase;
   shared
       ->add_option("--db", d.db,
