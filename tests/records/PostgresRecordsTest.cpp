@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <functional>
 #include <sstream>
@@ -135,6 +137,24 @@ TEST_F(PostgresRecordsTest, ANewerSchemaIsRefusedAndAPasswordIsNeverShown) {
   } catch (const RecordsError& error) {
     EXPECT_THAT(error.what(), AllOf(HasSubstr("brintel@"), Not(HasSubstr("s3cret"))));
   }
+}
+
+// A server that takes the statement and never answers (its process
+// stopped, as a host gone silent): the wait ends at the time-out and the
+// connection is dropped, so the writer can try a new one.
+TEST_F(PostgresRecordsTest, AServerThatNeverAnswersHoldsAStatementOnlyUntilItsTimeOut) {
+  PgConnection db(uri, {.connect = 5s, .statement = 500ms});
+  const auto backend = static_cast<pid_t>(db.Exec("SELECT pg_backend_pid()").Int(0, 0));
+  ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+  std::string why;
+  try {
+    db.Exec("SELECT 1");
+  } catch (const RecordsError& error) {
+    why = error.what();
+  }
+  ::kill(backend, SIGCONT);
+  EXPECT_THAT(why, HasSubstr("no answer within 500 ms"));
+  EXPECT_TRUE(db.Broken());
 }
 
 // The server stops with units queued and comes back: the writer says why
