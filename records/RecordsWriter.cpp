@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+#include "records/Timestamps.h"
+
 namespace brintel::records {
 
 RecordsWriter::RecordsWriter(const std::filesystem::path& path, const Session& session,
@@ -35,6 +37,9 @@ void RecordsWriter::End(int channel, UnitRecord record) {
     open->ended = true;
     open->endedAt = std::chrono::steady_clock::now();
   } else {
+    if (record.startedAt.empty()) {  // the same start each time it is tried
+      record.startedAt = record.endedAt.empty() ? UtcNow() : record.endedAt;
+    }
     queue_.push_back({channel, std::move(record), false, true, std::chrono::steady_clock::now()});
   }
   wake_.notify_one();
