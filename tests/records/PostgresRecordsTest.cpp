@@ -8,6 +8,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -233,6 +235,18 @@ TEST_F(PostgresRecordsTest, AFileExportedTwiceIsCopiedOnce) {
   ASSERT_EQ(cli::RunHistory({.db = uri, .json = true, .by = "station"}, out, err), 0) << err.str();
   EXPECT_THAT(out.str(), AllOf(HasSubstr(R"({"station":"north","units":2,"completed":2)"),
                                HasSubstr(R"({"station":"south","units":1,"completed":1)")));
+  out.str("");
+  ASSERT_EQ(cli::RunHistory({.db = uri, .station = "south", .json = true}, out, err), 0);
+  const std::string south = out.str();
+  EXPECT_EQ(std::count(south.begin(), south.end(), '\n'), 1) << south;
+  EXPECT_THAT(south, HasSubstr(R"("device_id":"D3")"));
+  // The page names each unit's station, and a socket by its station too.
+  const std::string page = (dir.path() / "shop.html").string();
+  ASSERT_EQ(cli::RunHistory({.db = uri, .html = page}, out, err), 0) << err.str();
+  std::stringstream html;
+  html << std::ifstream(page).rdbuf();
+  EXPECT_THAT(html.str(), AllOf(HasSubstr("<th>station</th>"), HasSubstr(">north ttyUSB0<"),
+                                HasSubstr(">south ttyUSB2<")));
 }
 
 }  // namespace
