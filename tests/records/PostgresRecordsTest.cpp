@@ -7,8 +7,8 @@
 
 #include <signal.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <sstream>
