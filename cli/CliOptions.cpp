@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -221,7 +222,16 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   station->add_option("--program", s.program, "The program every unit gets (UTF-8)")
       ->type_name("NAME")
       ->required();
-  station->add_option("--db", s.db, kDefaultDbHelp)->type_name("FILE");
+  station
+      ->add_option("--db", s.db,
+                   "The records: a file (default brintel/history.sqlite3 in $XDG_DATA_HOME, "
+                   "~/.local/share or %LOCALAPPDATA%) or a shared database, postgresql://[USER@]HOST[:PORT]/DB[?sslmode=...] (PG* "
+                   "variables and the service file fill in what it leaves out)")
+      ->type_name("FILE|URI");
+  station
+      ->add_option("--station", s.station,
+                   "The name this station's units carry in the records (default the host name)")
+      ->type_name("NAME");
   CLI::Option* stationServer =
       station->add_option("--server", s.server, "Default program server")->type_name("HOST[:PORT]");
   station->add_option("--address", s.address, "Server address as the hidden address box holds it")
@@ -248,7 +258,12 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::App* history = app.add_subcommand(
       "history", "The recorded units, newest first, then a summary; the file is only read");
   HistoryOptions& h = options.history;
-  history->add_option("--db", h.db, kDefaultDbHelp)->type_name("FILE");
+  history
+      ->add_option("--db", h.db,
+                   "The records: a file (default brintel/history.sqlite3 in $XDG_DATA_HOME, "
+                   "~/.local/share or %LOCALAPPDATA%) or a shared database's postgresql:// URI")
+      ->type_name("FILE|URI");
+  history->add_option("--station", h.station, "Units of this station only")->type_name("NAME");
   history
       ->add_option("--since", h.since,
                    "Units started at or after this local date (its midnight) or local date-time "
@@ -262,11 +277,11 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   CLI::Option* by =
       history
           ->add_option("--by", h.by,
-                       "One row per socket (the port) or per local day: units, each outcome's "
-                       "count, failure rate (units not completed), average time of the "
-                       "completed units, displays")
-          ->type_name("socket|day")
-          ->check(CLI::IsMember({"socket", "day"}).description(""));  // named by type_name
+                       "One row per socket (the port), per local day or per station: units, "
+                       "each outcome's count, failure rate (units not completed), average time "
+                       "of the completed units, displays")
+          ->type_name("socket|day|station")
+          ->check(CLI::IsMember({"socket", "day", "station"}).description(""));
   history
       ->add_flag("--attention", h.attention,
                  "The displays whose last unit did not complete, newest first: when, where, the "
@@ -288,6 +303,17 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
       ->excludes(json)
       ->excludes(by)
       ->excludes("--attention");
+  history
+      ->add_option("--export-to", h.exportTo,
+                   "Copy the units of --db (a file) into this shared database, once: units "
+                   "already there are left out; a unit of no station gets --station or the "
+                   "host name")
+      ->type_name("URI")
+      ->excludes(csv)
+      ->excludes(json)
+      ->excludes(by)
+      ->excludes("--attention")
+      ->excludes("--html");
   // Wrapped by hand: CLI11 prints a footer as it is.
   std::string outcomes = "Outcomes:", line = outcomes;
   std::istringstream words(HistoryOutcomes());
@@ -308,6 +334,23 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
                   "Exit status: 0 shown (the default file not made yet holds no records), 1 the\n"
                   "file cannot be read, 2 usage error (a --db that does not exist, a bad --since\n"
                   "or --device, an --html FILE that cannot be written).");
+  CLI::App* shared = app.add_subcommand(
+      "shared-db",
+      "Make the database several stations share, its tables, and the stations' role (it may read, "
+      "insert and update units and sessions, nothing more); prints the URI the stations give");
+  SharedDatabaseOptions& d = options.sharedDatabase;
+  shared
+      ->add_option("--db", d.db,
+                   "postgresql://ADMIN@HOST[:PORT]/DATABASE as a role that may make roles and "
+                   "databases (the server's superuser)")
+      ->type_name("URI")
+      ->required();
+  shared
+      ->add_option("--station-role", d.stationRole, "The stations' role (default brintel_station)")
+      ->type_name("NAME");
+  shared->footer(
+      "The station role's password is taken from the environment variable\n"
+      "BRINTEL_STATION_PASSWORD, so that it shows in no command line; never printed.");
   app.require_subcommand(0, 1);
   try {
     app.parse(argc, argv);
@@ -328,6 +371,12 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
     }
   } else if (history->parsed()) {
     options.command = CliOptions::Command::kHistory;
+  } else if (shared->parsed()) {
+    options.command = CliOptions::Command::kSharedDatabase;
+    if (const char* password = std::getenv("BRINTEL_STATION_PASSWORD");
+        password != nullptr && *password != '\0') {
+      options.sharedDatabase.password = password;
+    }
   } else if (!options.program && !options.yes && !options.list && !IsTerminal(0)) {
     // Said before the search: nobody could choose a program at its end.
     std::cerr << "brintel-cli: no terminal to choose a program on; give --program NAME, --yes "

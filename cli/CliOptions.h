@@ -7,13 +7,14 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/history/HistoryCommand.h"
+#include "cli/station/SharedDatabaseCommand.h"
 #include "cli/station/StationCommand.h"
 
 namespace brintel::cli {
 
 // What scripts depend on: the option names and their meaning.
 struct CliOptions {
-  enum class Command { kUpgrade, kStation, kHistory };
+  enum class Command { kUpgrade, kStation, kHistory, kSharedDatabase };
   Command command = Command::kUpgrade;
 
   // A single run.
@@ -31,6 +32,7 @@ struct CliOptions {
 
   StationOptions station;
   HistoryOptions history;
+  SharedDatabaseOptions sharedDatabase;
 };
 
 // The options, or the exit status when parsing ended the program (--help and

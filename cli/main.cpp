@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
     }
     case CliOptions::Command::kHistory:
       return RunHistory(options.history, std::cout, std::cerr);
+    case CliOptions::Command::kSharedDatabase:
+      return RunSharedDatabaseSetup(options.sharedDatabase, std::cout, std::cerr);
     case CliOptions::Command::kUpgrade:
       break;
   }

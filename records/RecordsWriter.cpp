@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <exception>
 
+#include "records/Timestamps.h"
+
 namespace brintel::records {
 
 RecordsWriter::RecordsWriter(const std::filesystem::path& path, const Session& session,
                              std::chrono::milliseconds busyTimeout, Settings settings)
-    : records_(UnitRecords::Open(path, session, busyTimeout)),
-      settings_(settings),
-      thread_([this] { Loop(); }) {}
+    : RecordsWriter(UnitRecords::OpenStore(path, session, busyTimeout), settings) {}
+
+RecordsWriter::RecordsWriter(std::unique_ptr<UnitStore> store, Settings settings)
+    : store_(std::move(store)), settings_(settings), thread_([this] { Loop(); }) {}
 
 RecordsWriter::~RecordsWriter() {
   Close();
@@ -17,7 +20,7 @@ RecordsWriter::~RecordsWriter() {
 
 void RecordsWriter::Begin(int channel, UnitRecord record) {
   std::lock_guard lock(mutex_);
-  queue_.push_back({channel, std::move(record), false, false});
+  queue_.push_back({channel, std::move(record), false, false, {}});
   wake_.notify_one();
 }
 
@@ -32,8 +35,12 @@ void RecordsWriter::End(int channel, UnitRecord record) {
     record.startedAt = open->record.startedAt;
     open->record = std::move(record);
     open->ended = true;
+    open->endedAt = std::chrono::steady_clock::now();
   } else {
-    queue_.push_back({channel, std::move(record), false, true});
+    if (record.startedAt.empty()) {  // the same start each time it is tried
+      record.startedAt = record.endedAt.empty() ? UtcNow() : record.endedAt;
+    }
+    queue_.push_back({channel, std::move(record), false, true, std::chrono::steady_clock::now()});
   }
   wake_.notify_one();
 }
@@ -41,6 +48,11 @@ void RecordsWriter::End(int channel, UnitRecord record) {
 std::string RecordsWriter::Trouble() const {
   std::lock_guard lock(mutex_);
   return trouble_;
+}
+
+RecordsWriter::Latency RecordsWriter::WriteLatency() const {
+  std::lock_guard lock(mutex_);
+  return latency_;
 }
 
 void RecordsWriter::Loop() {
@@ -52,7 +64,7 @@ void RecordsWriter::Loop() {
       heartbeatAt = std::chrono::steady_clock::now() + settings_.heartbeatEvery;
       lock.unlock();
       try {
-        records_.Heartbeat();
+        store_->Heartbeat();
       } catch (const std::exception&) {
         // A missed sign of life costs nothing while the station lives.
       }
@@ -97,6 +109,11 @@ bool RecordsWriter::WriteQueued(std::unique_lock<std::mutex>& lock) {
     now.record.id = work.record.id;
     now.begun = true;
     if (work.ended) {
+      const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::steady_clock::now() - now.endedAt);
+      ++latency_.units;
+      latency_.total += waited;
+      latency_.longest = std::max(latency_.longest, waited);
       queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(i));
     } else {
       ++i;
@@ -109,14 +126,14 @@ bool RecordsWriter::WriteQueued(std::unique_lock<std::mutex>& lock) {
 // Without the lock: the disk or another process may take their time.
 void RecordsWriter::Write(Pending& pending) {
   if (!pending.begun) {
-    pending.record.id = records_.Begin(pending.record);
+    pending.record.id = store_->Begin(pending.record);
     pending.begun = true;
   }
-  if (pending.ended && !records_.End(pending.record)) {
+  if (pending.ended && !store_->End(pending.record)) {
     // Its row was deleted by hand meanwhile: the unit is written anew.
-    pending.record.id = records_.Begin(pending.record);
-    if (!records_.End(pending.record)) {
-      throw RecordsError(records_.path() + ": unit " + std::to_string(pending.record.id) +
+    pending.record.id = store_->Begin(pending.record);
+    if (!store_->End(pending.record)) {
+      throw RecordsError(store_->Name() + ": unit " + std::to_string(pending.record.id) +
                          " vanished as it was written");
     }
   }

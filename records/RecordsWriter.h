@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,10 +28,20 @@ class RecordsWriter {
     std::chrono::milliseconds heartbeatEvery{60000};
   };
 
+  // How long the units waited for their end to be written: from End to the
+  // commit, of the units written since the start.
+  struct Latency {
+    int units = 0;
+    std::chrono::microseconds total{0};
+    std::chrono::microseconds longest{0};
+  };
+
   // Opens the records for this station run (UnitRecords::Open; throws as it
   // does); the thread starts at once.
   RecordsWriter(const std::filesystem::path& path, const Session& session,
                 std::chrono::milliseconds busyTimeout, Settings settings);
+  // Writes into a store opened for this station run.
+  RecordsWriter(std::unique_ptr<UnitStore> store, Settings settings);
   ~RecordsWriter();
   RecordsWriter(const RecordsWriter&) = delete;
   RecordsWriter& operator=(const RecordsWriter&) = delete;
@@ -42,6 +53,9 @@ class RecordsWriter {
 
   // Why records cannot be written now; empty when they can.
   std::string Trouble() const;
+  Latency WriteLatency() const;
+  // The store, as it may be shown.
+  std::string StoreName() const { return store_->Name(); }
 
   // Tries once more to write what is queued, stops the thread and returns
   // the records that could not be written (ended or not), oldest first.
@@ -53,6 +67,7 @@ class RecordsWriter {
     UnitRecord record;
     bool begun = false;  // its row exists (record.id)
     bool ended = false;  // the record is complete
+    std::chrono::steady_clock::time_point endedAt{};
   };
 
   void Loop();
@@ -60,8 +75,9 @@ class RecordsWriter {
   bool WriteQueued(std::unique_lock<std::mutex>& lock);
   void Write(Pending& pending);
 
-  UnitRecords records_;
+  std::unique_ptr<UnitStore> store_;
   Settings settings_;
+  Latency latency_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Pending> queue_;  // a unit stays until its end is written

@@ -56,6 +56,15 @@ constexpr const char* kSteps[] = {
       );
       ALTER TABLE units ADD COLUMN session_id INTEGER;
     )sql",
+    // 4 -> 5: several stations in one store, told apart by name; a unit of a
+    // session found by its channel and start (unique in a shared database,
+    // where an insert may be sent again after a lost answer).
+    R"sql(
+      ALTER TABLE sessions ADD COLUMN station TEXT NOT NULL DEFAULT '';
+      ALTER TABLE units ADD COLUMN station TEXT NOT NULL DEFAULT '';
+      CREATE INDEX units_station ON units (station, started_at);
+      CREATE INDEX units_of_session ON units (session_id, channel, started_at);
+    )sql",
 };
 
 }  // namespace

@@ -88,7 +88,8 @@ struct TextField {
   std::string UnitRecord::*member;
 };
 
-// detail came with schema version 3; every other one was there from the start.
+// detail came with schema version 3, station with 5; every other one was
+// there from the start.
 constexpr TextField kTextFields[] = {
     {"port", &UnitRecord::port},
     {"started_at", &UnitRecord::startedAt},
@@ -101,6 +102,7 @@ constexpr TextField kTextFields[] = {
     {"outcome", &UnitRecord::outcome},
     {"detail", &UnitRecord::detail},
     {"version", &UnitRecord::version},
+    {"station", &UnitRecord::station},
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ nlohmann::ordered_json UnitJson(const UnitRecord& r) {
   }
   fields["version"] = r.version;
   fields["detail"] = r.detail;
+  fields["station"] = r.station;
   return fields;
 }
 

@@ -29,6 +29,7 @@ struct UnitRecord {
   std::string detail;                // why the unit's last server request failed
   BlockCounts counts;
   std::string version = BRINTEL_VERSION;
+  std::string station;  // the station that wrote it (--station, else its host)
 
   friend bool operator==(const UnitRecord&, const UnitRecord&) = default;
 };

@@ -59,7 +59,7 @@ void BindEnd(Statement& statement, const UnitRecord& record) {
 }  // namespace
 
 Session ThisProcess() {
-  return {HostName(), ProcessId()};
+  return {HostName(), ProcessId(), HostName()};
 }
 
 UnitRecords::UnitRecords(const std::filesystem::path& path, std::chrono::milliseconds busyTimeout,
@@ -85,14 +85,22 @@ UnitRecords UnitRecords::Open(const std::filesystem::path& path, const Session& 
   return UnitRecords(path, busyTimeout, session);
 }
 
+std::unique_ptr<UnitRecords> UnitRecords::OpenStore(const std::filesystem::path& path,
+                                                    const Session& session,
+                                                    std::chrono::milliseconds busyTimeout) {
+  return std::unique_ptr<UnitRecords>(new UnitRecords(path, busyTimeout, session));
+}
+
 void UnitRecords::BeginSession(const Session& session) {
+  station_ = session.station.empty() ? session.host : session.station;
   WriteTransaction transaction(db_);
   Statement insert(db_,
-                   "INSERT INTO sessions (host, pid, started_at, last_seen_at) "
-                   "VALUES (?1, ?2, ?3, ?3)");
+                   "INSERT INTO sessions (host, pid, started_at, last_seen_at, station) "
+                   "VALUES (?1, ?2, ?3, ?3, ?4)");
   insert.Bind(1, session.host);
   insert.Bind(2, session.pid);
   insert.Bind(3, UtcNow());
+  insert.Bind(4, station_);
   insert.Run();
   sessionId_ = sqlite3_last_insert_rowid(db_.get());
   transaction.Commit();
@@ -151,8 +159,8 @@ std::int64_t UnitRecords::Begin(const UnitRecord& record) {
   WriteTransaction transaction(db_);
   Statement insert(db_,
                    "INSERT INTO units (channel, port, started_at, device_id, transfer_device_id, "
-                   "program, title, list_url, version, session_id) "
-                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+                   "program, title, list_url, version, session_id, station) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
   insert.Bind(1, std::int64_t{record.channel});
   insert.Bind(2, record.port);
   insert.Bind(3, record.startedAt.empty() ? UtcNow() : record.startedAt);
@@ -163,6 +171,7 @@ std::int64_t UnitRecords::Begin(const UnitRecord& record) {
   insert.Bind(8, record.listUrl);
   insert.Bind(9, record.version);
   insert.Bind(10, sessionId_);
+  insert.Bind(11, record.station.empty() ? station_ : record.station);
   insert.Run();
   const std::int64_t id = sqlite3_last_insert_rowid(db_.get());
   transaction.Commit();

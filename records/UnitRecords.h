@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "records/Sqlite.h"
 #include "records/UnitRecord.h"
+#include "records/UnitStore.h"
 
 namespace brintel::records {
 
@@ -24,6 +26,7 @@ struct UnitFilter {
 struct Session {
   std::string host;
   std::int64_t pid = 0;
+  std::string station;  // the name its units carry; the host's when empty
 };
 
 // This process on this host.
@@ -39,7 +42,7 @@ inline constexpr std::chrono::minutes kSessionLostAfter{10};
 // timeout covers other processes (another station). History reads through
 // UnitHistory, which never writes.
 // Failures throw RecordsError with the file's name and SQLite's message.
-class UnitRecords {
+class UnitRecords : public UnitStore {
  public:
   // For a station: makes the folders and the file, brings the schema up to
   // date, records this station run as a session, and marks as interrupted
@@ -49,23 +52,29 @@ class UnitRecords {
   static UnitRecords Open(const std::filesystem::path& path, const Session& session = ThisProcess(),
                           std::chrono::milliseconds busyTimeout = std::chrono::seconds(10));
 
+  // The same, for a writer that holds it as any store.
+  static std::unique_ptr<UnitRecords> OpenStore(
+      const std::filesystem::path& path, const Session& session = ThisProcess(),
+      std::chrono::milliseconds busyTimeout = std::chrono::seconds(10));
+
   UnitRecords(const UnitRecords&) = delete;
   UnitRecords& operator=(const UnitRecords&) = delete;
 
   // Inserts the unit at its start and returns its id; startedAt, when empty,
   // is now. The outcome and the end are left for End.
-  std::int64_t Begin(const UnitRecord& record);
+  std::int64_t Begin(const UnitRecord& record) override;
   // Completes the unit record.id with everything but channel, port and
   // startedAt; endedAt, when empty, is now. The outcome must be given. False
   // when there is no such row (deleted by hand): nothing was written.
-  bool End(const UnitRecord& record);
+  bool End(const UnitRecord& record) override;
   // This station run is alive.
-  void Heartbeat();
+  void Heartbeat() override;
 
   // Newest first.
   std::vector<UnitRecord> Query(const UnitFilter& filter = {}) const;
 
   const std::string& path() const { return db_.path(); }
+  std::string Name() const override { return db_.path(); }
 
  private:
   UnitRecords(const std::filesystem::path& path, std::chrono::milliseconds busyTimeout,
@@ -75,6 +84,7 @@ class UnitRecords {
 
   Database db_;
   std::int64_t sessionId_ = 0;
+  std::string station_;
   mutable std::mutex mutex_;
 };
 

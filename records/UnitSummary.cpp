@@ -86,6 +86,10 @@ std::vector<UnitGroup> GroupBySocket(const std::vector<UnitRecord>& units) {
   return Grouped(units, [](const UnitRecord& unit) { return unit.port; });
 }
 
+std::vector<UnitGroup> GroupByStation(const std::vector<UnitRecord>& units) {
+  return Grouped(units, [](const UnitRecord& unit) { return unit.station; });
+}
+
 std::vector<UnitGroup> GroupByDay(const std::vector<UnitRecord>& units, bool utc) {
   auto groups = Grouped(
       units, [utc](const UnitRecord& unit) { return DayOf(unit.startedAt, utc).value_or(""); });

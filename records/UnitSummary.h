@@ -26,7 +26,7 @@ std::optional<std::string> DayOf(std::string_view storedUtc, bool utc);
 
 // The units of one socket or one day.
 struct UnitGroup {
-  std::string key;  // the port, or the day
+  std::string key;  // the port, the day or the station
   int units = 0;
   std::map<std::string, int> outcomes;  // as stored: "" for a unit still open
   int completed = 0;
@@ -41,6 +41,9 @@ struct UnitGroup {
 
 // One group per port, in the order of the ports' names.
 std::vector<UnitGroup> GroupBySocket(const std::vector<UnitRecord>& units);
+
+// One group per station, in the order of their names.
+std::vector<UnitGroup> GroupByStation(const std::vector<UnitRecord>& units);
 
 // One group per day (see DayOf), newest first; units whose start does not
 // parse come last, under an empty key.

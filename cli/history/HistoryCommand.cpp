@@ -20,6 +20,7 @@
 #include "cli/terminal/Console.h"
 #include "cli/terminal/TerminalText.h"
 #include "records/ThisMachine.h"
+#include "records/SharedRecords.h"
 #include "records/Timestamps.h"
 #include "records/UnitHistory.h"
 #include "records/UnitJson.h"
@@ -253,10 +254,12 @@ std::string Tally(const std::map<std::string, int>& outcomes) {
   return text;
 }
 
-void WriteGroupsPlain(const std::vector<records::UnitGroup>& groups, bool bySocket,
+// `key` names the groups as the JSON does: port, day or station.
+void WriteGroupsPlain(const std::vector<records::UnitGroup>& groups, const std::string& key,
                       std::ostream& out) {
+  const bool bySocket = key == "port";
   std::vector<std::vector<std::string>> rows = {
-      {bySocket ? "socket" : "day", "units", "failed", "average", "displays", "outcomes"}};
+      {bySocket ? "socket" : key, "units", "failed", "average", "displays", "outcomes"}};
   for (const records::UnitGroup& group : groups) {
     const auto average = group.AverageCompletedSeconds();
     rows.push_back({OrDash(bySocket ? ShortPort(group.key) : Shown(group.key)),
@@ -321,14 +324,27 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
   if (options.excel && !options.csv) {
     return usage("--excel goes with --csv");
   }
-  if (options.by && *options.by != "socket" && *options.by != "day") {
-    return usage("--by " + Shown(*options.by) + ": give socket or day");
+  if (options.by && *options.by != "socket" && *options.by != "day" && *options.by != "station") {
+    return usage("--by " + Shown(*options.by) + ": give socket, day or station");
   }
   if (options.by && options.attention) {
     return usage("give --by or --attention, not both");
   }
   if (options.html && (options.csv || options.json || options.by || options.attention)) {
     return usage("--html holds them all: give it without --csv, --json, --by or --attention");
+  }
+  if (options.exportTo &&
+      (options.csv || options.json || options.by || options.attention || options.html)) {
+    return usage(
+        "--export-to only copies: give it without --csv, --json, --by, --attention or "
+        "--html");
+  }
+  if (options.exportTo && !records::IsPostgresUri(*options.exportTo)) {
+    return usage("--export-to " + Shown(records::WithoutPassword(*options.exportTo)) +
+                 ": give a postgresql:// URI");
+  }
+  if (options.exportTo && records::IsPostgresUri(options.db)) {
+    return usage("--export-to copies a file: give its --db FILE");
   }
   records::ReadTimeZone();  // TZ as it is now, for SinceTime and FormatLocal
   records::HistoryFilter filter;
@@ -352,19 +368,39 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
         options.db.empty() ? records::DefaultHistoryPath() : records::PathFromUtf8(options.db);
     std::error_code error;  // other than not_found: let the open say what is wrong
     std::vector<UnitRecord> units;
-    if (std::filesystem::status(path, error).type() != std::filesystem::file_type::not_found) {
+    if (records::IsPostgresUri(options.db)) {
+      units = records::ReadSharedUnits(options.db, filter);
+    } else if (std::filesystem::status(path, error).type() !=
+               std::filesystem::file_type::not_found) {
       units = records::UnitHistory(path).Query(filter);
     } else if (!options.db.empty()) {
       return usage("--db " + Shown(options.db) + ": no such file");
     } else if (!options.csv && !options.json) {
       err << "brintel-cli history: no records yet: " << Shown(path.string()) << " does not exist\n";
     }
+    if (options.station && !options.exportTo) {  // there it names the units of no station
+      std::erase_if(units,
+                    [&](const UnitRecord& unit) { return unit.station != *options.station; });
+    }
     const bool bySocket = options.by == "socket";
-    if (options.html) {
+    const bool byStation = options.by == "station";
+    if (options.exportTo) {
+      const auto [copied, there] = records::CopyIntoShared(
+          units, *options.exportTo, options.station.value_or(records::ThisProcess().host));
+      out << "copied " << copied << " unit(s) from " << Shown(path.string()) << " into "
+          << Shown(records::WithoutPassword(*options.exportTo)) << "; " << there
+          << " were there already\n";
+    } else if (options.html) {
+      const std::string shownDb =
+          records::IsPostgresUri(options.db) ? records::WithoutPassword(options.db) : path.string();
       HistoryPageContext context{
-          path.string(), {}, options.utc, std::chrono::system_clock::now(), {}, false};
+          shownDb, {}, options.utc, std::chrono::system_clock::now(), {}, false};
       if (options.since) {
         context.filters = "units since " + *options.since;
+      }
+      if (options.station) {
+        context.filters += context.filters.empty() ? "units of station " : ", of station ";
+        context.filters += *options.station;
       }
       if (filter.deviceId) {
         context.filters += context.filters.empty() ? "units of display " : ", of display ";
@@ -380,9 +416,10 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
         return usage("--html " + Shown(*options.html) + ": cannot be written: " + why);
       }
     } else if (options.by) {
-      const auto groups =
-          bySocket ? records::GroupBySocket(units) : records::GroupByDay(units, options.utc);
-      const char* key = bySocket ? "port" : "day";
+      const auto groups = bySocket    ? records::GroupBySocket(units)
+                          : byStation ? records::GroupByStation(units)
+                                      : records::GroupByDay(units, options.utc);
+      const char* key = bySocket ? "port" : byStation ? "station" : "day";
       std::vector<nlohmann::ordered_json> rows;
       for (const records::UnitGroup& group : groups) {
         rows.push_back(GroupJson(group, key));
@@ -393,7 +430,7 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
         WriteObjects(rows, out);
       } else {
         std::ostringstream table;
-        WriteGroupsPlain(groups, bySocket, table);
+        WriteGroupsPlain(groups, key, table);
         WriteCut(table.str(), ColumnsOf(options), out);
       }
     } else if (options.attention) {

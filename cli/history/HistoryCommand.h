@@ -6,21 +6,24 @@
 
 namespace brintel::cli {
 
-// brintel-cli history [--db FILE] [--since DATE] [--device ID] [--utc]
-//                     [--by socket|day | --attention] [--csv [--excel] | --json]
-//                     [--html FILE]
+// brintel-cli history [--db FILE|URI] [--since DATE] [--device ID] [--station NAME] [--utc]
+//                     [--by socket|day|station | --attention] [--csv [--excel] | --json]
+//                     [--html FILE] [--export-to URI]
 struct HistoryOptions {
-  std::string db{};  // empty: the default history file
+  std::string db{};                      // empty: the default history file; or a postgresql:// URI
+  std::optional<std::string> station{};  // units of this station only
   std::optional<std::string> since{}, device{};
   bool csv = false, json = false;
   bool utc = false;    // the table's times (and --by day's days) in UTC instead of local time
   bool excel = false;  // a byte-order mark before the CSV
-  std::optional<std::string> by{};  // "socket" or "day": one row per port or per day
+  std::optional<std::string> by{};  // "socket", "day" or "station": one row per each
   bool attention = false;           // the displays whose last unit did not complete
   // The widest line of the table: nullopt the terminal's when stdout is one
   // (else no limit), 0 no limit.
   std::optional<int> columns{};
   std::optional<std::string> html{};  // the page to write, instead of the table
+  // A shared database to copy the units of `db` (a file) into.
+  std::optional<std::string> exportTo{};
 };
 
 // Prints the station's records, newest first: readable lines in local time

@@ -209,9 +209,11 @@ std::string PerSlotChart(const Slots& slots, bool utc) {
   return svg;
 }
 
-// One bar of outcomes per socket, or per day.
+// One bar of outcomes per socket, or per day. With `stations` a socket's key
+// is "station\tport".
 std::string GroupChart(const std::vector<records::UnitGroup>& groups,
-                       const std::vector<std::string>& failures, const char* per) {
+                       const std::vector<std::string>& failures, const char* per,
+                       bool stations = false) {
   constexpr double kLabel = 230, kBar = 560, kRow = 34, kWidth = 1000;
   int most = 1;
   for (const records::UnitGroup& group : groups) {
@@ -224,7 +226,13 @@ std::string GroupChart(const std::vector<records::UnitGroup>& groups,
   svg += "\">";
   double y = 8;
   for (const records::UnitGroup& group : groups) {
-    Label(svg, kLabel - 10, y + 17, "end", HtmlEscaped(OrDash(ShortPort(group.key))));
+    std::string label = group.key;
+    if (const std::size_t tab = label.find('\t'); stations && tab != std::string::npos) {
+      label = OrDash(label.substr(0, tab)) + " " + OrDash(ShortPort(label.substr(tab + 1)));
+    } else {
+      label = OrDash(ShortPort(label));
+    }
+    Label(svg, kLabel - 10, y + 17, "end", HtmlEscaped(label));
     // Completed first, then the failures in the legend's order, open last.
     std::vector<std::string> order = {records::kCompletedOutcome};
     order.insert(order.end(), failures.begin(), failures.end());
@@ -365,6 +373,11 @@ std::string HtmlEscaped(const std::string& text) {
 std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
                         const HistoryPageContext& context) {
   const bool utc = context.utc;
+  std::set<std::string> stationNames;
+  for (const UnitRecord& unit : newestFirst) {
+    stationNames.insert(unit.station);
+  }
+  const bool stations = stationNames.size() > 1;  // a shared database's
   int completed = 0, open = 0;
   double completedSeconds = 0;
   int timed = 0;
@@ -456,7 +469,16 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
       present.emplace_back("");
     }
     html += Legend(present, failures);
-    html += GroupChart(records::GroupBySocket(newestFirst), failures, "socket");
+    if (stations) {
+      // One hub's socket names recur on every bench PC.
+      std::vector<UnitRecord> keyed = newestFirst;
+      for (UnitRecord& unit : keyed) {
+        unit.port = unit.station + '\t' + unit.port;
+      }
+      html += GroupChart(records::GroupBySocket(keyed), failures, "socket", true);
+    } else {
+      html += GroupChart(records::GroupBySocket(newestFirst), failures, "socket");
+    }
     if (context.perDay) {
       html += "\n<h2>Outcomes per day</h2>\n";
       html += GroupChart(records::GroupByDay(newestFirst, utc), failures, "day");
@@ -483,18 +505,29 @@ std::string HistoryHtml(const std::vector<UnitRecord>& newestFirst,
   }
 
   html += "<h2>Units</h2>\n<table id=\"units\">\n";
-  Head(html, {"started", "ch", "socket", "display", "program", "title", "outcome", "blocks",
-              "resends", "time"});
+  std::vector<const char*> head = {"started", "ch",      "socket", "display", "program",
+                                   "title",   "outcome", "blocks", "resends", "time"};
+  if (stations) {
+    head.insert(head.begin() + 1, "station");
+  }
+  Head(html, head);
   html += "<tbody>\n";
   for (const UnitRecord& unit : newestFirst) {
     const auto seconds = records::UnitSeconds(unit);
-    Row(html,
-        {HtmlEscaped(StartedAt(unit, utc)), std::to_string(unit.channel),
-         HtmlEscaped(OrDash(ShortPort(unit.port))), Display(unit), Text(OrDash(unit.program)),
-         Text(OrDash(unit.title)), HtmlEscaped(OutcomeShown(unit.outcome)),
-         std::to_string(unit.counts.accepted), std::to_string(unit.counts.sentAgain()),
-         seconds ? OneDecimal(*seconds) + " s" : "-"},
-        OutcomeClass(unit), 6);
+    std::vector<std::string> cells = {HtmlEscaped(StartedAt(unit, utc)),
+                                      std::to_string(unit.channel),
+                                      HtmlEscaped(OrDash(ShortPort(unit.port))),
+                                      Display(unit),
+                                      Text(OrDash(unit.program)),
+                                      Text(OrDash(unit.title)),
+                                      HtmlEscaped(OutcomeShown(unit.outcome)),
+                                      std::to_string(unit.counts.accepted),
+                                      std::to_string(unit.counts.sentAgain()),
+                                      seconds ? OneDecimal(*seconds) + " s" : "-"};
+    if (stations) {
+      cells.insert(cells.begin() + 1, Text(OrDash(unit.station)));
+    }
+    Row(html, cells, OutcomeClass(unit), stations ? 7 : 6);
   }
   html += "</tbody></table>\n</body>\n</html>\n";
   return html;

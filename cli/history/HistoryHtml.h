@@ -10,7 +10,7 @@ namespace brintel::cli {
 
 // What the page says about where its units come from.
 struct HistoryPageContext {
-  std::string db;       // the file, as named
+  std::string db;       // the file as named, or the database without its password
   std::string filters;  // the choice of units, as the options gave it; empty: all
   bool utc = false;     // times in UTC instead of local time
   std::chrono::system_clock::time_point made{};
@@ -21,7 +21,8 @@ struct HistoryPageContext {
 // One HTML page that needs nothing else, neither a fetch nor a script: the
 // summary, the units per hour (per day over more than two weeks), the
 // outcomes per socket, the displays whose last unit did not complete, and
-// the units. Every text from the records is escaped.
+// the units (with their station, when there are several). Every text from
+// the records is escaped.
 std::string HistoryHtml(const std::vector<records::UnitRecord>& newestFirst,
                         const HistoryPageContext& context);
 

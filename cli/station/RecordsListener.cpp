@@ -1,6 +1,7 @@
 #include "cli/station/RecordsListener.h"
 
 #include "records/ThisMachine.h"
+#include "records/SharedRecords.h"
 #include "records/Timestamps.h"
 
 namespace brintel::cli {
@@ -10,12 +11,22 @@ namespace {
 // meanwhile.
 constexpr std::chrono::milliseconds kBusyTimeout{1000};
 
+records::Session StationSession(const std::string& station) {
+  records::Session session = records::ThisProcess();
+  if (!station.empty()) {
+    session.station = station;
+  }
+  return session;
+}
+
 }  // namespace
 
-RecordsListener::RecordsListener(const std::string& path)
-    : writer_(std::make_unique<records::RecordsWriter>(
-          path.empty() ? records::DefaultHistoryPath() : records::PathFromUtf8(path),
-          records::ThisProcess(), kBusyTimeout, records::RecordsWriter::Settings{})) {}
+RecordsListener::RecordsListener(const std::string& db, const std::string& station)
+    : station_(StationSession(station).station),
+      writer_(std::make_unique<records::RecordsWriter>(
+          records::OpenUnitStore(db.empty() ? records::Utf8(records::DefaultHistoryPath()) : db,
+                                 StationSession(station), kBusyTimeout),
+          records::RecordsWriter::Settings{})) {}
 
 void RecordsListener::operator()(const run::RunEvent& event) {
   using run::RunEvent;
@@ -23,6 +34,7 @@ void RecordsListener::operator()(const run::RunEvent& event) {
   record.channel = event.channel;
   record.port = event.port;
   record.deviceId = event.deviceId;
+  record.station = station_;
   switch (event.kind) {
     case RunEvent::Kind::kUnitStarted:
       record.startedAt = records::FormatUtc(event.at);

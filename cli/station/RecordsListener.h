@@ -15,9 +15,10 @@ namespace brintel::cli {
 // several channels' threads.
 class RecordsListener {
  public:
-  // Opens the file (the default history file when empty) for this station
-  // run; throws with the reason when it cannot.
-  explicit RecordsListener(const std::string& path);
+  // Opens the records (a file, the default history file when empty, or a
+  // postgresql:// URI) for this station run, its units under `station` (the
+  // host's name when empty); throws with the reason when it cannot.
+  RecordsListener(const std::string& db, const std::string& station);
 
   void operator()(const run::RunEvent& event);
 
@@ -25,8 +26,12 @@ class RecordsListener {
   std::string Trouble() const { return writer_->Trouble(); }
   // Writes what it still can and returns what it could not.
   std::vector<records::UnitRecord> Close() { return writer_->Close(); }
+  // Where the units go, and how long they waited to be written.
+  std::string StoreName() const { return writer_->StoreName(); }
+  records::RecordsWriter::Latency WriteLatency() const { return writer_->WriteLatency(); }
 
  private:
+  std::string station_;
   std::unique_ptr<records::RecordsWriter> writer_;
 };
 

@@ -166,6 +166,20 @@ std::string EndedWhy(StationEnd end, bool unwritten) {
   return why;
 }
 
+// Where the units went and how long the writer took for each, once at the end.
+void PrintLatency(const std::string& store, const records::RecordsWriter::Latency& latency,
+                  std::ostream& err) {
+  if (latency.units == 0) {
+    return;
+  }
+  const auto ms = [](std::chrono::microseconds time) {
+    return std::to_string(time.count() / 1000) + "." + std::to_string(time.count() / 100 % 10);
+  };
+  err << "brintel-cli station: " << latency.units << " unit(s) recorded in " << store
+      << "; writer latency per unit: mean " << ms(latency.total / latency.units) << " ms, longest "
+      << ms(latency.longest) << " ms\n";
+}
+
 }  // namespace
 
 int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
@@ -196,7 +210,7 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
   }
   std::unique_ptr<RecordsListener> records;
   try {
-    records = std::make_unique<RecordsListener>(options.db);
+    records = std::make_unique<RecordsListener>(options.db, options.station);
   } catch (const std::exception& e) {
     err << "brintel-cli station: " << e.what() << '\n';
     return EXIT_NOT_COMPLETED;
@@ -274,7 +288,9 @@ int RunStation(StationOptions options, std::ostream& out, std::ostream& err,
     thread.join();
   }
   view.Finish();
-  const bool unwritten = PrintUnwritten(records->Close(), err);
+  const std::vector<records::UnitRecord> unwrittenUnits = records->Close();
+  PrintLatency(records->StoreName(), records->WriteLatency(), err);
+  const bool unwritten = PrintUnwritten(unwrittenUnits, err);
   if (web) {
     web->End(EndedWhy(end, unwritten));
   }

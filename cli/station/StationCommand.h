@@ -14,7 +14,8 @@ struct StationOptions {
   std::vector<std::string> ports;  // one channel each, numbered from 1 in this order
   bool portsFromByPath = false;    // every adapter under /dev/serial/by-path
   std::optional<std::string> program;
-  std::string db;  // empty: the default history file
+  std::string db;       // empty: the default history file; or a postgresql:// URI
+  std::string station;  // the name on its units; empty: the host's
   std::optional<std::string> server;
   std::string address;
   std::optional<int> units;  // end after this many units have ended

@@ -174,7 +174,7 @@ TEST_F(HistoryCommandTest, CsvReadsBackFieldForFieldUnderTheColumnNames) {
             "id,channel,port,started_at,ended_at,device_id,transfer_device_id,program,title,"
             "list_url,outcome,offered,blocks,resends,retry_acknowledgements,wrong_echoes,"
             "echo_silences,acknowledgement_silences,identification_failures,ports_lost,"
-            "other_displays,version,detail");
+            "other_displays,version,detail,station");
   const auto& row = rows[1];  // newest first
   ASSERT_EQ(row.size(), rows[0].size());
   EXPECT_EQ(row[0], std::to_string(tricky.id));

@@ -52,7 +52,7 @@ TEST_F(SchemaTest, AVersionOneFileGetsTheIndexesAndKeepsItsUnits) {
   EXPECT_EQ(ReadText(file,
                      "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
                      "tbl_name = 'units' AND name LIKE 'units_%'"),
-            "4");
+            "6");
 }
 
 // Just past the steps this program knows, and below zero (a step's index).

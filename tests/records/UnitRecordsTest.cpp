@@ -27,6 +27,7 @@ class UnitRecordsTest : public ::testing::Test {
 TEST_F(UnitRecordsTest, EveryFieldSurvivesReopeningUnderItsColumn) {
   UnitRecord unit = Unit(2, "A1B2", "2026-12-09T02:31:07.125Z");
   unit.transferDeviceId = "A1B3";
+  unit.station = "bench 7";
   {
     auto store = UnitRecords::Open(file);  // makes the folders
     unit.id = store.Begin(unit);
@@ -91,7 +92,8 @@ std::int64_t DeadPid() {
 TEST_F(UnitRecordsTest, OpenRowsBecomeInterruptedWhenAStationOpensNotWhenAReaderDoes) {
   std::int64_t open = 0;
   UnitRecord ended = Unit(2, "E", "2026-12-09T01:00:00.000Z");
-  const Session dead{ThisProcess().host, DeadPid()};
+  ended.station = ThisProcess().host;  // a session of no name is its host's
+  const Session dead{ThisProcess().host, DeadPid(), ""};
   {
     auto store = UnitRecords::Open(file, dead);
     open = store.Begin(Unit(1, "O", "2026-12-09T02:00:00.000Z"));
@@ -113,8 +115,9 @@ TEST_F(UnitRecordsTest, OpenRowsBecomeInterruptedWhenAStationOpensNotWhenAReader
 // (here: its process gone; elsewhere: silent for longer than allowed).
 TEST_F(UnitRecordsTest, AnotherStationsLiveUnitIsLeftAlone) {
   std::vector<std::int64_t> ids;
-  for (const Session& session : {ThisProcess(), Session{"bench-2", 7}, Session{"bench-3", 7},
-                                 Session{ThisProcess().host, DeadPid()}}) {
+  for (const Session& session :
+       {ThisProcess(), Session{"bench-2", 7, ""}, Session{"bench-3", 7, ""},
+        Session{ThisProcess().host, DeadPid(), ""}}) {
     ids.push_back(UnitRecords::Open(file, session).Begin(Unit(1, session.host, "")));
   }
   // bench-3 gave its last sign of life long ago.
