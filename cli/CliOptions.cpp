@@ -225,7 +225,8 @@ std::variant<CliOptions, int> ParseCliOptions(int argc, const char* const* argv)
   station
       ->add_option("--db", s.db,
                    "The records: a file (default brintel/history.sqlite3 in $XDG_DATA_HOME, "
-                   "~/.local/share or %LOCALAPPDATA%) or a shared database, postgresql://[USER@]HOST[:PORT]/DB[?sslmode=...] (PG* "
+                   "~/.local/share or %LOCALAPPDATA%) or a shared database, "
+                   "postgresql://[USER@]HOST[:PORT]/DB[?sslmode=...] (PG* "
                    "variables and the service file fill in what it leaves out)")
       ->type_name("FILE|URI");
   station

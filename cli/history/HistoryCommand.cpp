@@ -19,8 +19,8 @@
 #include "cli/history/HistoryText.h"
 #include "cli/terminal/Console.h"
 #include "cli/terminal/TerminalText.h"
-#include "records/ThisMachine.h"
 #include "records/SharedRecords.h"
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 #include "records/UnitHistory.h"
 #include "records/UnitJson.h"
@@ -393,8 +393,8 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
     } else if (options.html) {
       const std::string shownDb =
           records::IsPostgresUri(options.db) ? records::WithoutPassword(options.db) : path.string();
-      HistoryPageContext context{
-          shownDb, {}, options.utc, std::chrono::system_clock::now(), {}, false};
+      HistoryPageContext context{shownDb, {},   options.utc, std::chrono::system_clock::now(),
+                                 {},      false};
       if (options.since) {
         context.filters = "units since " + *options.since;
       }

@@ -1,6 +1,8 @@
 #include "cli/system/SystemPorts.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <timeapi.h>
 
 #include <algorithm>
 #include <array>
@@ -87,6 +89,10 @@ std::vector<std::string> AdapterPorts() {
 
 // A port opened for waiting, WinINet and the system's code page 936.
 run::ChannelParts SystemChannelParts(const std::vector<std::string>& ports) {
+  // The run's 5 ms ticks: Windows sleeps in steps of 15.6 ms unless asked for
+  // its finest timer, once for the whole program.
+  static const bool fineTimer = ::timeBeginPeriod(1) == TIMERR_NOERROR;
+  static_cast<void>(fineTimer);
   auto serial = std::make_unique<Win32SerialPort>(
       Win32SerialPort::Options{.fixedPorts = ports, .waitable = true});
   Win32SerialPort& waiter = *serial;
