@@ -1,7 +1,7 @@
 #include "cli/station/RecordsListener.h"
 
-#include "records/ThisMachine.h"
 #include "records/SharedRecords.h"
+#include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 
 namespace brintel::cli {
