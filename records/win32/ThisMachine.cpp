@@ -8,20 +8,9 @@
 #include <cwchar>
 
 #include "records/Sqlite.h"
+#include "server/win32/CodePageConversion.h"
 
 namespace brintel::records {
-namespace {
-
-std::string Utf8(const wchar_t* text, int length) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  }
-  return out;
-}
-
-}  // namespace
 
 std::string HostName() {
   std::array<wchar_t, MAX_COMPUTERNAME_LENGTH + 1> name{};
@@ -29,7 +18,7 @@ std::string HostName() {
   if (::GetComputerNameW(name.data(), &size) == FALSE) {
     return {};
   }
-  return Utf8(name.data(), static_cast<int>(size));
+  return CodePageFromWide(CP_UTF8, std::wstring_view(name.data(), size));
 }
 
 std::int64_t ProcessId() {
@@ -78,19 +67,11 @@ void ReadTimeZone() {
 }
 
 std::string Utf8(const std::filesystem::path& path) {
-  const std::wstring& native = path.native();
-  return Utf8(native.data(), static_cast<int>(native.size()));
+  return CodePageFromWide(CP_UTF8, path.native());
 }
 
 std::filesystem::path PathFromUtf8(const std::string& text) {
-  const int size =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  if (size > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                          size);
-  }
-  return wide;
+  return WideFromCodePage(CP_UTF8, text);
 }
 
 }  // namespace brintel::records

@@ -4,7 +4,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include <cwchar>
+#include "server/win32/CodePageConversion.h"
 
 namespace brintel::cli {
 
@@ -16,14 +16,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   }
   std::vector<std::string> arguments;
   for (int i = 0; i < count; ++i) {
-    const int length = static_cast<int>(std::wcslen(wide[i]));
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-      ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, text.data(), size, nullptr, nullptr);
-    }
-    arguments.push_back(std::move(text));
+    arguments.push_back(CodePageFromWide(CP_UTF8, wide[i]));
   }
   ::LocalFree(wide);
   return arguments;

@@ -5,21 +5,9 @@
 #include <array>
 
 #include "cli/terminal/Signals.h"
+#include "server/win32/CodePageConversion.h"
 
 namespace brintel::cli {
-namespace {
-
-std::string Utf8(const wchar_t* text, int length) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  }
-  return out;
-}
-
-}  // namespace
-
 // The console reads a whole line with its own editing; Ctrl-C ends the read
 // (the handler has set the flag by then), so it never needs to be woken.
 std::optional<std::string> ReadAnswer() {
@@ -42,7 +30,7 @@ std::optional<std::string> ReadAnswer() {
       if (!line.empty() && line.back() == L'\r') {
         line.pop_back();
       }
-      return Utf8(line.data(), static_cast<int>(line.size()));
+      return CodePageFromWide(CP_UTF8, line);
     }
   }
   return std::nullopt;
