@@ -47,11 +47,12 @@ std::string WithoutPassword(const std::string& uri) {
   return shown + query;
 }
 
-std::string UriPart(std::string_view text) {
+std::string UriPart(std::string_view text, std::string_view keep) {
   std::string part;
   for (const char c : text) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        (c != '\0' && std::string_view("-._~").find(c) != std::string_view::npos)) {
+        (c != '\0' && (std::string_view("-._~").find(c) != std::string_view::npos ||
+                       keep.find(c) != std::string_view::npos))) {
       part += c;
     } else {
       constexpr char kHex[] = "0123456789ABCDEF";

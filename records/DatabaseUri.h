@@ -12,8 +12,8 @@ bool IsPostgresUri(std::string_view db);
 // is left out.
 std::string WithoutPassword(const std::string& uri);
 
-// Text as one part of a URI: every byte but the unreserved ones
-// percent-encoded.
-std::string UriPart(std::string_view text);
+// Text as one part of a URI: every byte but the unreserved ones and those in
+// `keep` percent-encoded.
+std::string UriPart(std::string_view text, std::string_view keep = {});
 
 }  // namespace brintel::records

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "records/CountFields.h"
+#include "records/DatabaseUri.h"
 #include "records/ThisMachine.h"
 #include "records/Timestamps.h"
 #include "records/UnitJson.h"
@@ -29,18 +30,7 @@ std::string Uri(const std::filesystem::path& path, const char* query) {
     std::replace(absolute.begin(), absolute.end(), '\\', '/');
     uri += '/';
   }
-  for (const char c : absolute) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        (c != '\0' && std::string_view("/-._~:").find(c) != std::string_view::npos)) {
-      uri += c;
-    } else {
-      constexpr char kHex[] = "0123456789ABCDEF";
-      const auto byte = static_cast<unsigned char>(c);
-      uri += '%';
-      uri += kHex[byte >> 4];
-      uri += kHex[byte & 0xF];
-    }
-  }
+  uri += UriPart(absolute, "/:");
   uri += '?';
   uri += query;
   return uri;
