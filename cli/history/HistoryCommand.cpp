@@ -386,7 +386,7 @@ int RunHistory(const HistoryOptions& options, std::ostream& out, std::ostream& e
     const bool byStation = options.by == "station";
     if (options.exportTo) {
       const auto [copied, there] = records::CopyIntoShared(
-          units, *options.exportTo, options.station.value_or(records::ThisProcess().host));
+          units, *options.exportTo, options.station.value_or(records::HostName()));
       out << "copied " << copied << " unit(s) from " << Shown(path.string()) << " into "
           << Shown(records::WithoutPassword(*options.exportTo)) << "; " << there
           << " were there already\n";

@@ -180,11 +180,9 @@ bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
   if (options_.waitable) {
     return ReadQueuedByte(byte);
   }
-  DWORD errors = 0;
-  COMSTAT status{};
   // Checking the queue first keeps the read from blocking even on a driver
   // that refused the time-outs and keeps its own, which may wait forever.
-  if (::ClearCommError(handle_.get(), &errors, &status) == FALSE || status.cbInQue == 0) {
+  if (QueuedBytes() == 0) {
     return false;
   }
   std::uint8_t received = 0;
@@ -202,10 +200,11 @@ bool Win32SerialPort::ReadByte(std::uint8_t& byte) {
 // queue is asked (and a line error cleared) when they are all handed out.
 bool Win32SerialPort::ReadQueuedByte(std::uint8_t& byte) {
   if (taken_ == received_.size()) {
-    if (!InputQueued()) {
+    const DWORD queued = QueuedBytes();
+    if (queued == 0) {
       return false;
     }
-    received_.resize(std::min<std::size_t>(queued_, kInputQueueBytes));
+    received_.resize(std::min<std::size_t>(queued, kInputQueueBytes));
     taken_ = 0;
     DWORD count = 0;
     OVERLAPPED overlapped{};
@@ -225,12 +224,9 @@ bool Win32SerialPort::ReadQueuedByte(std::uint8_t& byte) {
 }
 
 void Win32SerialPort::ClearError() {
-  if (!handle_) {
-    return;
+  if (handle_) {
+    static_cast<void>(QueuedBytes());
   }
-  DWORD errors = 0;
-  COMSTAT status{};
-  ::ClearCommError(handle_.get(), &errors, &status);
 }
 
 // Closing the port ends a pending wait; its OVERLAPPED is freed only once the
@@ -242,16 +238,16 @@ void Win32SerialPort::ClosePort() {
     static_cast<void>(overlapped_.release());
   }
   overlapped_.reset();
-  queued_ = 0;
   received_.clear();
   taken_ = 0;
 }
 
-bool Win32SerialPort::InputQueued() {
+// ClearCommError: the queue's length, and the end of a line error's abort
+// state; 0 on a lost port.
+unsigned long Win32SerialPort::QueuedBytes() {
   DWORD errors = 0;
   COMSTAT status{};
-  queued_ = ::ClearCommError(handle_.get(), &errors, &status) != FALSE ? status.cbInQue : 0UL;
-  return queued_ > 0;
+  return ::ClearCommError(handle_.get(), &errors, &status) != FALSE ? status.cbInQue : 0UL;
 }
 
 bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadline) {
@@ -262,7 +258,7 @@ bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadlin
   const HANDLE handle = handle_.get();
   Overlapped& state = *overlapped_;
   for (;;) {
-    if (taken_ < received_.size() || InputQueued()) {
+    if (taken_ < received_.size() || QueuedBytes() > 0) {
       return true;
     }
     const auto left =
@@ -283,14 +279,14 @@ bool Win32SerialPort::WaitForInput(std::chrono::steady_clock::time_point deadlin
       }
       state.waiting = true;
       // A byte that came before the wait began does not end it.
-      if (InputQueued()) {
+      if (QueuedBytes() > 0) {
         return true;
       }
     }
     if (::WaitForSingleObject(state.waitEvent.get(),
                               static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(
                                   left.count(), MAXDWORD - 1))) != WAIT_OBJECT_0) {
-      return InputQueued();
+      return QueuedBytes() > 0;
     }
     DWORD ignored = 0;
     ::GetOverlappedResult(handle, &state.wait, &ignored, FALSE);

@@ -69,7 +69,7 @@ class Win32SerialPort final : public SerialPort {
 
  private:
   std::vector<std::string> Candidates() const;
-  bool InputQueued();
+  unsigned long QueuedBytes();
   bool ReadQueuedByte(std::uint8_t& byte);
 
   Options options_;
@@ -79,8 +79,6 @@ class Win32SerialPort final : public SerialPort {
   // and of its pending WaitCommEvent.
   struct Overlapped;
   std::unique_ptr<Overlapped> overlapped_;
-  // Bytes the queue held when last asked.
-  unsigned long queued_ = 0;
   // A waitable port's bytes read from the queue, and how many of them the
   // caller has taken.
   std::vector<std::uint8_t> received_;

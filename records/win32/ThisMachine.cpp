@@ -5,7 +5,6 @@
 #include <time.h>
 
 #include <array>
-#include <cwchar>
 
 #include "records/Sqlite.h"
 #include "server/win32/CodePageConversion.h"

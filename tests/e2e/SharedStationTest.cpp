@@ -18,21 +18,11 @@
 namespace brintel::testing {
 namespace {
 
-class SharedStation : public Station {
+class SharedStation : public OnSuiteCluster<Station> {
  protected:
-  static void SetUpTestSuite() { server_ = PostgresServer::Start(why_).release(); }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
   void SetUp() override {
-    if (server_ == nullptr) {
-      GTEST_SKIP() << why_;
-    }
-    Station::SetUp();
-    database = "s";
-    database += std::to_string(++count_);
-    db = server_->CreateDatabase(database);
+    OnSuiteCluster::SetUp();
+    db = uri;
   }
   std::vector<std::string> StationNamed(const std::string& name,
                                         const std::vector<std::string>& sockets, int units) {
@@ -40,12 +30,6 @@ class SharedStation : public Station {
     argv.insert(argv.end(), {"--station", name});
     return argv;
   }
-  std::string Sql(const std::string& sql) const { return server_->Query(database, sql); }
-
-  std::string database;
-  static inline PostgresServer* server_ = nullptr;
-  static inline std::string why_;
-  static inline int count_ = 0;
 };
 
 // The server is started again however the test ends: the next test needs it.
@@ -104,12 +88,12 @@ TEST_F(SharedStation, TheServerAwayForFiveSecondsCostsNoUnit) {
       },
       30s))
       << station.out() << station.err();
-  ResumeAtEnd resume{*server_};
-  ASSERT_TRUE(server_->Stop());
+  ResumeAtEnd resume{Server()};
+  ASSERT_TRUE(Server().Stop());
   const std::string stoppedAt = records::UtcNow();
   std::this_thread::sleep_for(5s);
   const std::string resumedAt = records::UtcNow();
-  ASSERT_TRUE(server_->Resume());
+  ASSERT_TRUE(Server().Resume());
   ASSERT_EQ(station.Wait(90s), 0) << station.out() << station.err();
 
   for (const auto& bench : benches) {
@@ -147,13 +131,13 @@ TEST_F(SharedStation, TheServerGoneForGoodLeavesTheUnitOnStderr) {
   ASSERT_TRUE(station.ReadUntil(
       [](const std::string& out) { return out.find("progress 10/70") != std::string::npos; }, 30s))
       << station.out() << station.err();
-  ResumeAtEnd resume{*server_};
-  ASSERT_TRUE(server_->Stop());
+  ResumeAtEnd resume{Server()};
+  ASSERT_TRUE(Server().Stop());
   ASSERT_EQ(station.Wait(60s), 1) << station.out() << station.err();
   const std::string& err = station.err();
-  const std::size_t line = err.find(R"({"id":)");
-  ASSERT_NE(line, std::string::npos) << err;
-  const nlohmann::json unit = nlohmann::json::parse(err.substr(line, err.find('\n', line) - line));
+  const std::optional<nlohmann::json> found = FirstUnwrittenUnit(err);
+  ASSERT_TRUE(found.has_value()) << err;
+  const nlohmann::json& unit = *found;
   EXPECT_EQ(unit.at("device_id"), "1027262514131211");
   EXPECT_EQ(unit.at("outcome"), "completed");
   EXPECT_EQ(unit.at("blocks"), 70);

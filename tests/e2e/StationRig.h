@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,6 +50,16 @@ inline std::vector<Row> ReadUnits(const std::string& db, const std::string& quer
   sqlite3_finalize(statement);
   sqlite3_close(handle);
   return rows;
+}
+
+// The first unit a station printed on stderr as one JSON line because the
+// records could not take it; nothing when it printed none.
+inline std::optional<nlohmann::json> FirstUnwrittenUnit(const std::string& err) {
+  const std::size_t line = err.find(R"({"id":)");
+  if (line == std::string::npos) {
+    return std::nullopt;
+  }
+  return nlohmann::json::parse(err.substr(line, err.find('\n', line) - line));
 }
 
 // brintel-cli on the bench. On Linux: this build's binary, each socket a link

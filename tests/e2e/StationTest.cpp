@@ -545,9 +545,9 @@ TEST_F(Station, UnitsTheRecordsCouldNotTakeArePrintedAtTheEnd) {
   ASSERT_TRUE(lock.locked());
   ASSERT_EQ(station.Wait(60s), 1) << station.out() << station.err();
   const std::string& err = station.err();
-  const std::size_t line = err.find(R"({"id":)");
-  ASSERT_NE(line, std::string::npos) << err;
-  const nlohmann::json unit = nlohmann::json::parse(err.substr(line, err.find('\n', line) - line));
+  const std::optional<nlohmann::json> found = FirstUnwrittenUnit(err);
+  ASSERT_TRUE(found.has_value()) << err;
+  const nlohmann::json& unit = *found;
   EXPECT_EQ(unit.at("device_id"), "1027262514131211");
   EXPECT_EQ(unit.at("outcome"), "completed");
   EXPECT_EQ(unit.at("blocks"), 70);

@@ -33,28 +33,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::PostgresServer;
 
-class PostgresRecordsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { server_ = PostgresServer::Start(why_).release(); }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  void SetUp() override {
-    if (server_ == nullptr) {
-      GTEST_SKIP() << why_;
-    }
-    database = "t" + std::to_string(++count_);
-    uri = server_->CreateDatabase(database);
-  }
-  std::string Sql(const std::string& sql) const { return server_->Query(database, sql); }
-  static PostgresServer& Server() { return *server_; }
-
-  std::string database, uri;
-  static inline PostgresServer* server_ = nullptr;
-  static inline std::string why_;
-  static inline int count_ = 0;
-};
+using PostgresRecordsTest = testing::OnSuiteCluster<::testing::Test>;
 
 UnitRecord Completed(UnitRecord unit) {
   unit.outcome = run::OutcomeName(run::UnitOutcome::kCompleted);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -43,6 +45,37 @@ class PostgresServer {
   std::filesystem::path bin_;
   std::filesystem::path dir_;  // data and socket
   bool asNobody_;
+};
+
+// A test fixture on `Base` with one cluster for all the tests of its suite,
+// started before the first and stopped after the last, and a database of its
+// own for each test. A test is skipped, saying why, where no cluster can run.
+template <typename Base>
+class OnSuiteCluster : public Base {
+ protected:
+  static void SetUpTestSuite() { server_ = PostgresServer::Start(why_).release(); }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    if (server_ == nullptr) {
+      GTEST_SKIP() << why_;
+    }
+    Base::SetUp();
+    database = "t";  // built with +=: GCC 12 warns of a false overlap on "t" + ...
+    database += std::to_string(++count_);
+    uri = server_->CreateDatabase(database);
+  }
+  std::string Sql(const std::string& sql) const { return server_->Query(database, sql); }
+  static PostgresServer& Server() { return *server_; }
+
+  std::string database, uri;
+
+ private:
+  static inline PostgresServer* server_ = nullptr;
+  static inline std::string why_;
+  static inline int count_ = 0;
 };
 
 }  // namespace brintel::testing
